@@ -1,0 +1,10 @@
+#include <QApplication>
+
+#include "window/form1.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    quillon::Form1 window;
+    window.show();
+    return app.exec();
+}
