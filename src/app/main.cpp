@@ -1,3 +1,4 @@
+// The program on a real IO-Warrior, through the kernel's iowarrior driver.
 #include <QApplication>
 
 #include "window/form1.h"

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include "iic/iic.h"
 #include "ui_form1.h"
 #include "window/edid_grid.h"
 
@@ -17,6 +18,7 @@ namespace quillon {
 
 namespace {
 constexpr char kVersionText[] = "Version 1.5";
+constexpr std::uint32_t kReadTimeoutMs = 200;
 }
 
 Form1::Form1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::Form1>()) {
@@ -52,20 +54,45 @@ void Form1::FocusFirstTabStop() {
     }
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() { ShutDown(); }
 
 EdidGrid* Form1::hexGrid() const { return ui->BinInfo; }
 EdidGrid* Form1::charGrid() const { return ui->AscInfo; }
 
 void Form1::StartUp() {
+    IowHandle = IowKitOpenDevice();
+    if (IowHandle != 0) {
+        ui->IICReadButton->setEnabled(true);
+        ui->IICWriteButton->setEnabled(true);
+    }
+    // Sent whether or not an adapter answered; with none the calls do nothing.
+    IowKitSetTimeout(IowHandle, kReadTimeoutMs);
+    IicEnable(IowHandle, 1);
     VersionText = QString::fromLatin1(kVersionText);
     ui->VersionLabel->setText(VersionText);
     ByteCount = kByteCountTwoBlocks;
+    ui->ProdID->setText(IdText(IowKitGetProductId(IowHandle)));
+    ui->Revision->setText(IdText(IowKitGetRevision(IowHandle)));
+    serialNumberResult_ = IowKitGetSerialNumber(IowHandle, serialBuffer_.data());
+    ui->SerialNumber->setText(SerialText(serialBuffer_));
+    ui->NDev->setText(QString::number(static_cast<std::int32_t>(IowKitGetNumDevs())));
+    ui->DHandle->setText(QString::number(static_cast<std::int32_t>(IowKitGetDeviceHandle(1))));
+    IowKitCloseDevice(IowHandle);
+    IowHandle = 0;
     InitGrids();
+}
+
+void Form1::ShutDown() {
+    if (IowHandle != 0) {
+        IicEnable(IowHandle, 0);
+        IowKitCloseDevice(IowHandle);
+        IowHandle = 0;
+    }
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
     closing_ = true;
+    ShutDown();
     event->accept();
 }
 

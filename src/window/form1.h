@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "image/edid_image.h"
+#include "iow/iowkit.h"
+#include "window/adapter_info_text.h"
 #include "window/grid_pair.h"
 
 namespace Ui {
@@ -34,6 +36,7 @@ public:
     void setEdidData(const EdidImage& image) { EdidData = image; }
     std::int16_t byteCount() const { return ByteCount; }
     QString versionText() const { return VersionText; }
+    IowKitHandle iowHandle() const { return IowHandle; }
 
     EdidGrid* hexGrid() const;
     EdidGrid* charGrid() const;
@@ -42,7 +45,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Probes the adapter, switches its I2C function on, fills the adapter fields, closes it
+    // again and lays out the grids. Runs once, before the window is shown.
     void StartUp();
+    // Switches the I2C function off and closes the adapter, when a handle is held.
+    void ShutDown();
     void FocusFirstTabStop();
     // Lets the window repaint and take input; false once the window is closing.
     bool YieldToWindow();
@@ -50,9 +57,12 @@ private:
     std::unique_ptr<Ui::Form1> ui;
     std::unique_ptr<GridPair> grids_;
 
+    IowKitHandle IowHandle = 0;
     EdidImage EdidData{};
     std::int16_t ByteCount = kByteCountTwoBlocks;
     QString VersionText;
+    SerialBuffer serialBuffer_{};
+    bool serialNumberResult_ = false;  // kept as the adapter library gave it
     bool closing_ = false;
 };
 

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+namespace quillon::iow {
+
+using Clock = std::chrono::steady_clock;
+
+// A device on the emulated I2C bus. The bus master (the adapter) calls these in the order of
+// a real transaction: a start with an address byte, bytes written or read, a stop.
+class I2cDevice {
+public:
+    virtual ~I2cDevice() = default;
+    // Whether the device acknowledges this address byte (either direction) at `now`.
+    virtual bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const = 0;
+    // A start addressed to this device, writing (bit 0 of the address byte clear) or reading.
+    virtual void Start(bool reading) { (void)reading; }
+    // A byte written to the device; returns whether it acknowledged it.
+    virtual bool Write(std::uint8_t value) {
+        (void)value;
+        return true;
+    }
+    // A byte read from the device.
+    virtual std::uint8_t Read() { return 0xFF; }
+    // The stop condition that ends the transaction.
+    virtual void Stop(Clock::time_point now) { (void)now; }
+};
+
+// A device that acknowledges one address pair (write and read address byte) and does nothing
+// else; stands for any other chip on the bus.
+class PlainI2cDevice : public I2cDevice {
+public:
+    explicit PlainI2cDevice(std::uint8_t addressByte) : address_(addressByte & 0xFE) {}
+    bool Acknowledges(std::uint8_t addressByte, Clock::time_point) const override {
+        return (addressByte & 0xFE) == address_;
+    }
+
+private:
+    std::uint8_t address_;
+};
+
+// A 24C02 serial EEPROM: 256 bytes at address bytes 0xA0/0xA1. The first byte written after
+// a start sets the address pointer; further bytes are stored at the pointer, which wraps
+// within its 8-byte page. Reads return bytes from the pointer, which then moves on. A stop
+// after stored bytes starts the write cycle, during which the memory acknowledges nothing.
+class Eeprom24C02 : public I2cDevice {
+public:
+    static constexpr std::uint8_t kAddressByte = 0xA0;
+    static constexpr auto kDefaultWriteCycle = std::chrono::milliseconds(5);
+
+    Eeprom24C02() { memory_.fill(0xFF); }
+
+    bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const override {
+        return (addressByte & 0xFE) == kAddressByte && now >= busyUntil_;
+    }
+    void Start(bool reading) override {
+        expectingWordAddress_ = !reading;
+    }
+    bool Write(std::uint8_t value) override {
+        if (expectingWordAddress_) {
+            pointer_ = value;
+            expectingWordAddress_ = false;
+        } else {
+            memory_[pointer_] = value;
+            pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
+            storedSinceStart_ = true;
+        }
+        return true;
+    }
+    std::uint8_t Read() override { return memory_[pointer_++]; }
+    void Stop(Clock::time_point now) override {
+        if (storedSinceStart_) {
+            busyUntil_ = now + writeCycle_;
+            storedSinceStart_ = false;
+        }
+    }
+
+    std::array<std::uint8_t, 256>& Memory() { return memory_; }
+    void SetWriteCycle(Clock::duration cycle) { writeCycle_ = cycle; }
+
+private:
+    std::array<std::uint8_t, 256> memory_{};
+    std::uint8_t pointer_ = 0;
+    bool expectingWordAddress_ = false;
+    bool storedSinceStart_ = false;
+    Clock::time_point busyUntil_{};
+    Clock::duration writeCycle_ = kDefaultWriteCycle;
+};
+
+}  // namespace quillon::iow

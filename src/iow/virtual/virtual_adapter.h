@@ -1,0 +1,97 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "iow/virtual/i2c_bus.h"
+
+namespace quillon::iow {
+
+// An emulated IO-Warrior 24 seen from the USB side: reports arrive on its two pipes, and its
+// I2C function (pipe 1) answers write and read requests from the devices on its bus. Holds
+// the faults that tests switch on. Plain and single-threaded: the caller passes the time.
+class VirtualAdapter {
+public:
+    static constexpr std::uint32_t kProductId = 0x1501;  // IO-Warrior 24
+    static constexpr std::uint32_t kRevision = 0x1021;
+    static constexpr int kReportBytes = 8;
+    using Report = std::array<std::uint8_t, kReportBytes>;
+
+    struct Reply {
+        Report bytes{};
+        Clock::time_point readyAt{};
+    };
+
+    struct Traffic {
+        enum class Direction { Written, Read };
+        Direction direction;
+        std::uint32_t pipe;
+        std::vector<std::uint8_t> bytes;
+        friend bool operator==(const Traffic&, const Traffic&) = default;
+    };
+
+    VirtualAdapter();
+
+    // Back to a freshly plugged adapter holding the sample EDID, with no faults.
+    void Reset();
+
+    // --- What tests and the demo set ---
+    void SetPresent(bool present) { present_ = present; }
+    // After `exchanges` more requests on the I2C pipe the adapter is unplugged.
+    void UnplugAfterExchanges(int exchanges) { unplugAfter_ = exchanges; exchanges_ = 0; }
+    // The next `count` replies are lost (-1: all of them) and reads time out.
+    void DropReplies(int count) { dropReplies_ = count; }
+    // Address bytes that nothing acknowledges, whatever is on the bus.
+    void RefuseAddress(std::uint8_t addressByte) { refused_.insert(addressByte); }
+    void SetLatency(Clock::duration latency) { latency_ = latency; }
+    // Time-outs end at once instead of waiting them out; for tests that provoke many.
+    void SetInstantTimeouts(bool instant) { instantTimeouts_ = instant; }
+    bool InstantTimeouts() const { return instantTimeouts_; }
+    void AddDevice(std::unique_ptr<I2cDevice> device) { devices_.push_back(std::move(device)); }
+    Eeprom24C02& Eeprom() { return *eeprom_; }
+
+    // --- The USB side ---
+    bool Connected() const { return present_ && !unplugged_; }
+    std::string SerialNumber() const { return "0000A5E1"; }
+    // One report written on `pipe`. Returns false when the adapter did not take it (not
+    // connected, bad pipe or length). A reply, when the function gives one, is in `reply`.
+    bool Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
+                 Clock::time_point now, std::optional<Reply>& reply);
+
+    // Every report written to and read from the adapter, in order.
+    const std::vector<Traffic>& TrafficLog() const { return traffic_; }
+    void RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length);
+    void ClearTraffic() { traffic_.clear(); }
+
+private:
+    std::optional<Report> HandleI2cRequest(const Report& request, Clock::time_point now);
+    I2cDevice* Addressed(std::uint8_t addressByte, Clock::time_point now);
+    void StopTransaction(Clock::time_point now);
+
+    bool present_ = true;
+    bool unplugged_ = false;
+    int unplugAfter_ = -1;
+    int exchanges_ = 0;
+    int dropReplies_ = 0;
+    bool instantTimeouts_ = false;
+    std::set<std::uint8_t> refused_;
+    Clock::duration latency_{};
+    bool i2cEnabled_ = false;
+
+    Eeprom24C02* eeprom_ = nullptr;
+    std::vector<std::unique_ptr<I2cDevice>> devices_;
+    I2cDevice* current_ = nullptr;  // device of the open transaction, if any
+
+    std::vector<Traffic> traffic_;
+};
+
+// The sample EDID that the emulated memory holds when plugged in.
+const std::array<std::uint8_t, 256>& SampleEdid();
+
+}  // namespace quillon::iow

@@ -1,0 +1,273 @@
+#pragma once
+
+// What every adapter backend promises through the IowKit functions and the link operations,
+// run once per backend: the virtual backend directly, the Linux backend over a fake driver.
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "iic/iic.h"
+#include "iow/iowkit.h"
+#include "iow/virtual/virtual_adapter.h"
+
+namespace quillon::iow {
+
+// Reaches the emulated adapter behind a backend.
+class AdapterRig {
+public:
+    virtual ~AdapterRig() = default;
+    virtual VirtualAdapter& Model() = 0;
+    // A freshly plugged adapter with no faults and an empty traffic log.
+    virtual void Fresh() = 0;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Report(std::initializer_list<int> bytes) {
+    Bytes report(8, 0);
+    int k = 0;
+    for (int b : bytes) report[k++] = static_cast<std::uint8_t>(b);
+    return report;
+}
+
+class IowKitContract : public QObject {
+    Q_OBJECT
+
+public:
+    explicit IowKitContract(AdapterRig& rig) : rig_(rig) {}
+
+private:
+    VirtualAdapter& model() { return rig_.Model(); }
+
+    // The reports written on the I2C pipe since the traffic log was cleared, and whether a
+    // read followed each.
+    QList<Bytes> WrittenI2c() const {
+        QList<Bytes> out;
+        for (const auto& t : rig_.Model().TrafficLog()) {
+            if (t.direction == VirtualAdapter::Traffic::Direction::Written && t.pipe == 1) out << t.bytes;
+        }
+        return out;
+    }
+    QString Pattern() const {  // "W" for a report written, "R" for one read, in order
+        QString p;
+        for (const auto& t : rig_.Model().TrafficLog()) {
+            if (t.pipe == 1) p += t.direction == VirtualAdapter::Traffic::Direction::Written ? 'W' : 'R';
+        }
+        return p;
+    }
+
+    IowKitHandle OpenEnabled() {
+        const IowKitHandle handle = IowKitOpenDevice();
+        IowKitSetTimeout(handle, 200);
+        IicEnable(handle, 1);
+        model().ClearTraffic();
+        return handle;
+    }
+
+private slots:
+    void init() { rig_.Fresh(); }
+    void cleanup() {
+        // Close whatever a failed test left open, so the next one can open the adapter.
+        model().SetPresent(true);
+        for (int n = 1; n <= 4; ++n) IowKitCloseDevice(IowKitGetDeviceHandle(1));
+    }
+
+    void openFindsThePluggedAdapter() {
+        const IowKitHandle handle = IowKitOpenDevice();
+        QVERIFY(handle != 0);
+        QCOMPARE(IowKitGetNumDevs(), 1u);
+        QCOMPARE(IowKitGetDeviceHandle(1), handle);
+        QCOMPARE(IowKitGetDeviceHandle(2), 0u);
+        QCOMPARE(IowKitGetProductId(handle), VirtualAdapter::kProductId);
+        QCOMPARE(IowKitGetRevision(handle), VirtualAdapter::kRevision);
+        std::uint8_t serial[kIowSerialBufferBytes];
+        std::memset(serial, 0xEE, sizeof serial);
+        QVERIFY(IowKitGetSerialNumber(handle, serial));
+        const Bytes expected{'0', 0, '0', 0, '0', 0, '0', 0, 'A', 0, '5', 0, 'E', 0, '1', 0, 0, 0};
+        QCOMPARE(Bytes(serial, serial + sizeof serial), expected);
+        IowKitCloseDevice(handle);
+        const auto report = Report({1, 1});
+        QCOMPARE(IowKitWrite(handle, 1, report.data(), 8), 0u);  // a closed handle finds nothing
+    }
+
+    void absentAdapterOpensNothing() {
+        model().SetPresent(false);
+        QCOMPARE(IowKitOpenDevice(), 0u);
+        QCOMPARE(IowKitGetNumDevs(), 0u);
+        QCOMPARE(IowKitGetDeviceHandle(1), 0u);
+        Bytes buffer = Report({2, 0xC1, 0x50});
+        QCOMPARE(IowKitWrite(0, 1, buffer.data(), 8), 0u);
+        QCOMPARE(IowKitRead(0, 1, buffer.data(), 8), 0u);
+        QCOMPARE(buffer, Report({2, 0xC1, 0x50}));
+        QCOMPARE(IowKitGetProductId(0), 0u);
+        std::uint8_t serial[kIowSerialBufferBytes] = {};
+        QVERIFY(!IowKitGetSerialNumber(0, serial));
+        QCOMPARE(Bytes(serial, serial + sizeof serial), Bytes(sizeof serial, 0));
+        QVERIFY(!IicReadEepromByte(0, 0).ok);
+        QVERIFY(!IicProbeAddress(0, 0xA0));
+    }
+
+    void secondOpenWhileHeldFindsNothing() {
+        const IowKitHandle first = IowKitOpenDevice();
+        QVERIFY(first != 0);
+        QCOMPARE(IowKitOpenDevice(), 0u);
+        IowKitCloseDevice(first);
+        const IowKitHandle again = IowKitOpenDevice();
+        QVERIFY(again != 0);
+        QVERIFY(again != first);
+        IowKitCloseDevice(again);
+    }
+
+    void enableReportIsWrittenWithoutReply() {
+        const IowKitHandle handle = IowKitOpenDevice();
+        model().ClearTraffic();
+        QCOMPARE(IicEnable(handle, 1), 8u);
+        QCOMPARE(IicEnable(handle, 0), 8u);
+        QCOMPARE(WrittenI2c(), (QList<Bytes>{Report({1, 1}), Report({1, 0})}));
+        QCOMPARE(Pattern(), QStringLiteral("WW"));
+        IowKitCloseDevice(handle);
+    }
+
+    void linkOperationsWriteExactReports() {
+        const IowKitHandle handle = OpenEnabled();
+        model().Eeprom().SetWriteCycle({});  // acknowledges at once: no polling
+        const IicByte byte = IicReadEepromByte(handle, 0x7F);
+        QVERIFY(byte.ok);
+        QCOMPARE(byte.value, SampleEdid()[0x7F]);
+        QVERIFY(IicWriteEepromByte(handle, 0xFF, 0x5A));
+        QVERIFY(!IicProbeAddress(handle, 0x50));
+        QVERIFY(IicProbeAddress(handle, 0xA0));
+        QVERIFY(IicProbeAddress(handle, 0xA1));
+        QCOMPARE(WrittenI2c(), (QList<Bytes>{Report({2, 0x82, 0xA0, 0x7F}), Report({3, 1, 0xA1}),
+                                             Report({2, 0xC3, 0xA0, 0xFF, 0x5A}), Report({2, 0xC1, 0x50}),
+                                             Report({2, 0xC1, 0xA0}), Report({2, 0xC1, 0xA1})}));
+        QCOMPARE(Pattern(), QStringLiteral("WRWRWRWRWRWR"));
+        QCOMPARE(model().Eeprom().Memory()[0xFF], 0x5A);
+        IowKitCloseDevice(handle);
+    }
+
+    void wholeMemoryReadsBack() {
+        const IowKitHandle handle = OpenEnabled();
+        for (int offset = 0; offset < 256; ++offset) {
+            const IicByte byte = IicReadEepromByte(handle, static_cast<std::uint8_t>(offset));
+            QVERIFY(byte.ok);
+            QCOMPARE(byte.value, SampleEdid()[offset]);
+        }
+        IowKitCloseDevice(handle);
+    }
+
+    void reportsBeforeEnableGetNoReply() {
+        const IowKitHandle handle = IowKitOpenDevice();
+        IowKitSetTimeout(handle, 20);
+        const IicByte byte = IicReadEepromByte(handle, 3);
+        QVERIFY(!byte.ok);
+        QCOMPARE(byte.value, 0);
+        QVERIFY(!IicProbeAddress(handle, 0xA0));
+        IowKitCloseDevice(handle);
+    }
+
+    void ackPollingRidesOutTheWriteCycle() {
+        const IowKitHandle handle = OpenEnabled();
+        model().SetLatency(std::chrono::microseconds(200));
+        for (int offset = 0; offset < 16; ++offset) {
+            QVERIFY(IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(0xC0 + offset)));
+        }
+        // The first read's set-address report meets the last write cycle too.
+        for (int offset = 0; offset < 16; ++offset) {
+            const IicByte byte = IicReadEepromByte(handle, static_cast<std::uint8_t>(offset));
+            QVERIFY(byte.ok);
+            QCOMPARE(byte.value, 0xC0 + offset);
+        }
+        // The busy memory refused some repeats: more write reports than bytes.
+        QVERIFY(WrittenI2c().size() > 16 + 32);
+        IowKitCloseDevice(handle);
+    }
+
+    void writeCycleLongerThanThePollLimitFails() {
+        const IowKitHandle handle = OpenEnabled();
+        model().Eeprom().SetWriteCycle(std::chrono::milliseconds(200));
+        QVERIFY(IicWriteEepromByte(handle, 1, 0x11));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!IicWriteEepromByte(handle, 2, 0x22));
+        QVERIFY(timer.elapsed() >= 19);
+        QCOMPARE(model().Eeprom().Memory()[2], SampleEdid()[2]);
+        IowKitCloseDevice(handle);
+    }
+
+    void failuresAreReported() {
+        const IowKitHandle handle = OpenEnabled();
+        model().SetInstantTimeouts(true);
+        model().Eeprom().SetWriteCycle({});
+        model().DropReplies(1);
+        IicByte byte = IicReadEepromByte(handle, 9);
+        QVERIFY(!byte.ok);
+        QCOMPARE(byte.value, 0);
+        QVERIFY(IicReadEepromByte(handle, 9).ok);  // the next exchange goes through again
+
+        model().DropReplies(1);
+        QVERIFY(!IicProbeAddress(handle, 0xA0));  // no reply: absent, whatever the buffer held
+        model().DropReplies(1);
+        QVERIFY(!IicWriteEepromByte(handle, 4, 4));
+
+        model().RefuseAddress(0xA0);
+        QVERIFY(!IicWriteEepromByte(handle, 4, 4));
+        QVERIFY(!IicReadEepromByte(handle, 4).ok);
+        QVERIFY(IicProbeAddress(handle, 0xA1));
+        IowKitCloseDevice(handle);
+    }
+
+    void unpluggedAdapterFailsAtOnce() {
+        const IowKitHandle handle = OpenEnabled();
+        model().UnplugAfterExchanges(1);
+        const IicByte byte = IicReadEepromByte(handle, 0);  // set address goes through, not the read
+        QVERIFY(!byte.ok);
+        QCOMPARE(byte.value, 0);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!IicWriteEepromByte(handle, 0, 1));
+        QVERIFY(!IicProbeAddress(handle, 0xA0));
+        const Bytes report = Report({1, 1});
+        QCOMPARE(IowKitWrite(handle, 1, report.data(), 8), 0u);
+        QVERIFY2(timer.elapsed() < 150, "a gone adapter must not wait for time-outs");
+        IowKitCloseDevice(handle);
+        QCOMPARE(IowKitOpenDevice(), 0u);
+    }
+
+    void readWaitsForTheTimeout() {
+        const IowKitHandle handle = OpenEnabled();
+        IowKitSetTimeout(handle, 60);
+        model().DropReplies(-1);
+        Bytes buffer = Report({3, 1, 0xA1});
+        QVERIFY(IowKitWrite(handle, 1, buffer.data(), 8) == 8);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(IowKitRead(handle, 1, buffer.data(), 8), 0u);
+        QVERIFY(timer.elapsed() >= 55);
+        QCOMPARE(buffer, Report({3, 1, 0xA1}));  // untouched
+        IowKitSetTimeout(handle, 200);
+        IowKitCloseDevice(handle);
+    }
+
+    void lateReplyIsNotTakenForTheNextRequest() {
+        const IowKitHandle handle = OpenEnabled();
+        IowKitSetTimeout(handle, 20);
+        model().SetLatency(std::chrono::milliseconds(35));
+        Bytes buffer = Report({2, 0x82, 0xA0, 0x10});
+        IowKitWrite(handle, 1, buffer.data(), 8);
+        QCOMPARE(IowKitRead(handle, 1, buffer.data(), 8), 0u);  // times out; the reply comes later
+        model().SetLatency({});
+        buffer = Report({3, 1, 0xA1});
+        IowKitWrite(handle, 1, buffer.data(), 8);
+        QCOMPARE(IowKitRead(handle, 1, buffer.data(), 8), 8u);
+        QCOMPARE(buffer[0], 3);  // the read request's own reply, not the late write reply
+        QCOMPARE(buffer[2], SampleEdid()[0x10]);
+        IowKitSetTimeout(handle, 200);
+        IowKitCloseDevice(handle);
+    }
+
+private:
+    AdapterRig& rig_;
+};
+
+}  // namespace quillon::iow
