@@ -1,5 +1,7 @@
 #include "iic/iic.h"
 
+#include <thread>
+
 namespace quillon {
 
 namespace {
@@ -22,6 +24,9 @@ bool WriteWithAckPolling(IowKitHandle handle, I2cReport& buffer, const I2cReport
                          int byteCount) {
     const auto giveUp = Clock::now() + kAckPollLimit;
     for (;;) {
+        // Judged by when the attempt started, so that one slow exchange does not end polling
+        // before the memory had its chance to answer.
+        const bool lastAttempt = Clock::now() >= giveUp;
         const std::uint32_t got = Exchange(handle, buffer, request);
         switch (WriteReplyVerdict(buffer, got, byteCount)) {
             case ReplyVerdict::Done:
@@ -29,7 +34,8 @@ bool WriteWithAckPolling(IowKitHandle handle, I2cReport& buffer, const I2cReport
             case ReplyVerdict::Failed:
                 return false;
             case ReplyVerdict::AddressRefused:
-                if (Clock::now() >= giveUp) return false;
+                if (lastAttempt) return false;
+                std::this_thread::sleep_for(kAckPollInterval);
                 break;
         }
     }

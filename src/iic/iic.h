@@ -15,6 +15,9 @@ namespace quillon {
 // How long a write or a set-address request is repeated while the memory does not
 // acknowledge its address (it is busy with its write cycle, 5 ms on a 24C02).
 inline constexpr auto kAckPollLimit = std::chrono::milliseconds(20);
+// Pause between two such repeats. A USB exchange takes about a millisecond anyway; the pause
+// keeps an adapter that answers faster from flooding the bus.
+inline constexpr auto kAckPollInterval = std::chrono::microseconds(250);
 
 // Switches the I2C function on (flag 1) or off (flag 0). Returns what IowKitWrite returned.
 std::uint32_t IicEnable(IowKitHandle handle, std::uint8_t flag);

@@ -1,11 +1,16 @@
 #include "window/form1.h"
 
+#include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
 
+#include "commands/command_window.h"
+#include "commands/device_commands.h"
 #include "iic/iic.h"
 #include "ui_form1.h"
 #include "window/edid_grid.h"
@@ -21,7 +26,37 @@ constexpr char kVersionText[] = "Version 1.5";
 constexpr std::uint32_t kReadTimeoutMs = 200;
 }
 
-Form1::Form1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::Form1>()) {
+// The window's state and controls as the device commands see them.
+class Form1::Commands : public CommandWindow {
+public:
+    explicit Commands(Form1& form) : form_(form) {}
+
+    IowKitHandle OpenAdapter() override {
+        form_.CloseHeldHandle();
+        form_.IowHandle = IowKitOpenDevice();
+        return form_.IowHandle;
+    }
+    void CloseAdapter() override { IowKitCloseDevice(form_.IowHandle); }
+    void ResetHandle() override { form_.IowHandle = 0; }
+    IowKitHandle Handle() const override { return form_.IowHandle; }
+    void DisableButtons() override { form_.DisableButtons(); }
+    void EnableButtons() override { form_.EnableButtons(); }
+    bool YieldToWindow() override { return form_.YieldToWindow(); }
+    std::int16_t ByteCount() const override { return form_.ByteCount; }
+    EdidImage& EdidData() override { return form_.EdidData; }
+    GridViews& Grids() override { return *form_.grids_; }
+    bool ConfirmOverwrite() override { return form_.ConfirmOverwrite(); }
+    std::string ResultText() const override { return form_.resultText_.toStdString(); }
+    void SetResultText(const std::string& text) override {
+        form_.SetResultText(QString::fromStdString(text));
+    }
+
+private:
+    Form1& form_;
+};
+
+Form1::Form1(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), commands_(std::make_unique<Commands>(*this)) {
     InitAssets();
     ui->setupUi(this);
     setFixedSize(988, 453);
@@ -32,6 +67,15 @@ Form1::Form1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::Form1>(
 
     grids_ = std::make_unique<GridPair>(*ui->BinInfo, *ui->AscInfo);
     ui->BinInfo->SetCopiesSelection(true);
+
+    auto* byteOption = new QButtonGroup(this);
+    byteOption->addButton(ui->ByteOption_0, 0);
+    byteOption->addButton(ui->ByteOption_1, 1);
+    connect(byteOption, &QButtonGroup::idClicked, this, &Form1::ByteOption_Click);
+    connect(ui->IICReadButton, &QPushButton::clicked, this, &Form1::IICReadButton_Click);
+    connect(ui->IICWriteButton, &QPushButton::clicked, this, &Form1::IICWriteButton_Click);
+    connect(ui->Scan, &QPushButton::clicked, this, &Form1::Scan_Click);
+    connect(ui->ClearResult, &QPushButton::clicked, this, &Form1::ClearResult_Click);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
@@ -97,6 +141,106 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::InitGrids() { grids_->InitGrids(); }
+
+void Form1::DisableButtons() {
+    // One wait pointer however often this runs; EnableButtons takes it away again.
+    if (QApplication::overrideCursor() == nullptr) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ui->ByteOption_0->setEnabled(false);
+    ui->ByteOption_1->setEnabled(false);
+    if (IowHandle != 0) {
+        ui->IICWriteButton->setEnabled(false);
+        ui->IICReadButton->setEnabled(false);
+    }
+    ui->SaveFile->setEnabled(false);
+    ui->ReadFile->setEnabled(false);
+    ui->ClearResult->setEnabled(false);
+}
+
+void Form1::EnableButtons() {
+    if (ByteCount == kByteCountOneBlock) {
+        ui->ByteOption_0->setEnabled(true);
+        ui->ByteOption_1->setEnabled(true);
+        ui->ByteOption_0->setChecked(true);
+    } else {
+        ui->ByteOption_1->setEnabled(true);
+        ui->ByteOption_0->setEnabled(true);
+        ui->ByteOption_1->setChecked(true);
+    }
+    if (IowHandle != 0) {
+        ui->IICWriteButton->setEnabled(true);
+        ui->IICReadButton->setEnabled(true);
+    }
+    ui->SaveFile->setEnabled(true);
+    ui->ReadFile->setEnabled(true);
+    ui->ClearResult->setEnabled(true);
+    while (QApplication::overrideCursor() != nullptr) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+template <typename Command>
+void Form1::RunCommand(Command&& command) {
+    if (commandRunning_ || closing_) {
+        return;  // a click that arrived during another command's yield
+    }
+    commandRunning_ = true;
+    command();
+    commandRunning_ = false;
+}
+
+void Form1::CloseHeldHandle() {
+    if (IowHandle != 0) {
+        IowKitCloseDevice(IowHandle);
+    }
+}
+
+void Form1::SetResultText(const QString& text) {
+    resultText_ = text;
+    ui->Result->setPlainText(text);
+}
+
+bool Form1::ConfirmOverwrite() {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("EDID Overwrite"),
+                    QStringLiteral("Do you wish to overwrite the EDID of the Connected Device?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void Form1::IICReadButton_Click() {
+    RunCommand([this] { ReadEdid(*commands_); });
+}
+
+void Form1::IICWriteButton_Click() {
+    RunCommand([this] { WriteEdid(*commands_); });
+}
+
+void Form1::Scan_Click() {
+    RunCommand([this] { ScanBus(*commands_); });
+}
+
+void Form1::ClearResult_Click() {
+    RunCommand([this] {
+        DisableButtons();
+        SetResultText(QString());
+        InitGrids();
+        CloseHeldHandle();
+        IowHandle = IowKitOpenDevice();  // left open until the next device command
+        EdidData.fill(0);
+        EnableButtons();
+    });
+}
+
+void Form1::ByteOption_Click(int index) {
+    if (index == 0) {
+        ByteCount = kByteCountOneBlock;
+    } else if (index == 1) {
+        ByteCount = kByteCountTwoBlocks;
+    }
+}
 
 bool Form1::RefreshGrids() {
     return ShowImage(EdidData, *grids_, [this] { return YieldToWindow(); });

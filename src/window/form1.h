@@ -32,11 +32,18 @@ public:
     // and bad-block marks. Returns false when the window closed during the pass.
     bool RefreshGrids();
 
+    // Command gating: the wait pointer, and every control that could start another command
+    // switched off (the I2C buttons only while IowHandle is non-zero); and back.
+    void DisableButtons();
+    void EnableButtons();
+
     const EdidImage& edidData() const { return EdidData; }
     void setEdidData(const EdidImage& image) { EdidData = image; }
     std::int16_t byteCount() const { return ByteCount; }
     QString versionText() const { return VersionText; }
     IowKitHandle iowHandle() const { return IowHandle; }
+    QString resultText() const { return resultText_; }
+    bool commandRunning() const { return commandRunning_; }
 
     EdidGrid* hexGrid() const;
     EdidGrid* charGrid() const;
@@ -44,7 +51,25 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private slots:
+    void IICReadButton_Click();
+    void IICWriteButton_Click();
+    void Scan_Click();
+    void ClearResult_Click();
+    void ByteOption_Click(int index);
+
 private:
+    class Commands;
+    friend class Commands;
+
+    // Runs `command` unless another one is running: no command ever runs inside another.
+    template <typename Command>
+    void RunCommand(Command&& command);
+    // Closes a handle that Clear left open, before IowHandle is overwritten.
+    void CloseHeldHandle();
+    void SetResultText(const QString& text);
+    bool ConfirmOverwrite();
+
     // Probes the adapter, switches its I2C function on, fills the adapter fields, closes it
     // again and lays out the grids. Runs once, before the window is shown.
     void StartUp();
@@ -63,7 +88,10 @@ private:
     QString VersionText;
     SerialBuffer serialBuffer_{};
     bool serialNumberResult_ = false;  // kept as the adapter library gave it
+    QString resultText_;  // the result box's exact text, line ends included
     bool closing_ = false;
+    bool commandRunning_ = false;
+    std::unique_ptr<Commands> commands_;
 };
 
 }  // namespace quillon

@@ -1,0 +1,98 @@
+#include "commands/device_commands.h"
+
+#include <cstdio>
+
+#include "iic/iic.h"
+#include "image/byte_cells.h"
+
+namespace quillon {
+
+namespace {
+
+std::uint8_t OffsetOf(int byteNumber) { return static_cast<std::uint8_t>((byteNumber - 1) % 256); }
+
+// The end of a device command's frame: close the adapter, then the gating sees the handle
+// that the command opened, then the handle is dropped.
+void EndDeviceCommand(CommandWindow& window) {
+    window.CloseAdapter();
+    window.EnableButtons();
+    window.ResetHandle();
+}
+
+// The window closed during a yield: shut-down has already closed the adapter. Only the
+// pointer and the controls are put back; no exchange is made.
+void EndAborted(CommandWindow& window) { window.EnableButtons(); }
+
+}  // namespace
+
+void ReadEdid(CommandWindow& window) {
+    const IowKitHandle handle = window.OpenAdapter();
+    window.DisableButtons();
+    const int count = window.ByteCount();
+    GridViews& grids = window.Grids();
+    BlockChecksum checksum;
+    for (int n = 1; n <= count; ++n) {
+        grids.MarkByteCells(n);
+        if (!window.YieldToWindow()) return EndAborted(window);
+        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n));
+        grids.SetByteCells(n, byte.value);
+        window.EdidData()[n - 1] = byte.value;
+        grids.ShadeByteCells(n);
+        const bool badBlock = checksum.AddByte(n, byte.value);
+        if (badBlock || !byte.ok) {
+            grids.MarkByteCells(n);
+        }
+        if (!window.YieldToWindow()) return EndAborted(window);
+    }
+    EndDeviceCommand(window);
+}
+
+void WriteEdid(CommandWindow& window) {
+    if (!window.ConfirmOverwrite()) {
+        return;
+    }
+    const IowKitHandle handle = window.OpenAdapter();
+    window.DisableButtons();
+    const int count = window.ByteCount();
+    GridViews& grids = window.Grids();
+    for (int n = 1; n <= count; ++n) {
+        grids.MarkByteCells(n);
+        if (!window.YieldToWindow()) return EndAborted(window);
+        // The cells hold two hex digits or nothing; anything else is not sent and stays red.
+        const std::optional<std::uint8_t> value = ParseHexText(grids.HexCellText(n));
+        const bool written = value.has_value() && IicWriteEepromByte(handle, OffsetOf(n), *value);
+        if (written) {
+            grids.ShadeByteCells(n);
+        }
+        if (!window.YieldToWindow()) return EndAborted(window);
+    }
+    EndDeviceCommand(window);
+}
+
+std::string ScanLine(std::uint8_t addressByte) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%u (%X)\r\n", addressByte, addressByte);
+    return line;
+}
+
+void ScanBus(CommandWindow& window) {
+    window.DisableButtons();
+    window.SetResultText("");
+    if (!window.YieldToWindow()) return EndAborted(window);
+    const IowKitHandle handle = window.OpenAdapter();
+    for (int address = 0; address <= 255; ++address) {
+        const auto addressByte = static_cast<std::uint8_t>(address);
+        if (IicProbeAddress(handle, addressByte)) {
+            window.SetResultText(window.ResultText() + ScanLine(addressByte));
+            if (!window.YieldToWindow()) return EndAborted(window);
+        }
+    }
+    window.CloseAdapter();
+    window.ResetHandle();
+    if (window.ResultText().empty()) {
+        window.SetResultText(kNoDevicesText);
+    }
+    window.EnableButtons();
+}
+
+}  // namespace quillon
