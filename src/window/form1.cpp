@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -11,6 +12,8 @@
 
 #include "commands/command_window.h"
 #include "commands/device_commands.h"
+#include "files/file_commands.h"
+#include "files/file_error.h"
 #include "iic/iic.h"
 #include "ui_form1.h"
 #include "window/edid_grid.h"
@@ -55,8 +58,53 @@ private:
     Form1& form_;
 };
 
+// The window's state, its file dialog and its message boxes as Open and Save see them.
+class Form1::Files : public FileCommandWindow {
+public:
+    explicit Files(Form1& form) : form_(form) {}
+
+    void DisableButtons() override { form_.DisableButtons(); }
+    void EnableButtons() override { form_.EnableButtons(); }
+    std::optional<std::string> ShowFileDialog(const FileDialogSettings& settings) override {
+        QFileDialog& dialog = *form_.FS;
+        const bool open = settings.mode == FileDialogSettings::Mode::Open;
+        dialog.setWindowTitle(QString::fromStdString(settings.title));
+        dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(QString::fromStdString(settings.defaultExtension));
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !settings.confirmOverwrite);
+        // Qt takes a filter's patterns from its last parentheses, split at blanks; the
+        // description keeps its own text, and the pattern group is hidden from view.
+        const QString patterns = QString::fromStdString(settings.filterPatterns).replace(u';', u' ');
+        dialog.setNameFilter(QString::fromStdString(settings.filterDescription) + QStringLiteral(" (") +
+                             patterns + u')');
+        dialog.setDirectory(QCoreApplication::applicationDirPath());
+        dialog.selectFile(QString::fromStdString(settings.initialFileName));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return dialog.selectedFiles().first().toStdString();
+    }
+    void ShowFileError(const FileError& error) override {
+        form_.ShowMessage(QString::fromStdString(FileErrorMessage(error)));
+    }
+    void ShowParserReason(const std::string& reason) override {
+        form_.ShowMessage(QString::fromStdString(reason));
+    }
+    EdidImage& EdidData() override { return form_.EdidData; }
+    std::string& EdidFile() override { return form_.EdidFile; }
+    std::string& FilePattern() override { return form_.FilePattern; }
+    bool RefreshGrids() override { return form_.RefreshGrids(); }
+
+private:
+    Form1& form_;
+};
+
 Form1::Form1(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), commands_(std::make_unique<Commands>(*this)) {
+    : QWidget(parent),
+      ui(std::make_unique<Ui::Form1>()),
+      commands_(std::make_unique<Commands>(*this)),
+      files_(std::make_unique<Files>(*this)) {
     InitAssets();
     ui->setupUi(this);
     setFixedSize(988, 453);
@@ -64,6 +112,11 @@ Form1::Form1(QWidget* parent)
     resultFont.setStyleHint(QFont::TypeWriter);
     resultFont.setPointSizeF(9.75);
     ui->Result->setFont(resultFont);
+
+    FS = new QFileDialog(this);
+    FS->setObjectName(QStringLiteral("FS"));
+    FS->setOption(QFileDialog::DontUseNativeDialog, true);
+    FS->setOption(QFileDialog::HideNameFilterDetails, true);
 
     grids_ = std::make_unique<GridPair>(*ui->BinInfo, *ui->AscInfo);
     ui->BinInfo->SetCopiesSelection(true);
@@ -76,6 +129,8 @@ Form1::Form1(QWidget* parent)
     connect(ui->IICWriteButton, &QPushButton::clicked, this, &Form1::IICWriteButton_Click);
     connect(ui->Scan, &QPushButton::clicked, this, &Form1::Scan_Click);
     connect(ui->ClearResult, &QPushButton::clicked, this, &Form1::ClearResult_Click);
+    connect(ui->ReadFile, &QPushButton::clicked, this, &Form1::ReadFile_Click);
+    connect(ui->SaveFile, &QPushButton::clicked, this, &Form1::SaveFile_Click);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
@@ -208,6 +263,19 @@ bool Form1::ConfirmOverwrite() {
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Yes;
+}
+
+void Form1::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void Form1::ReadFile_Click() {
+    RunCommand([this] { OpenImageFile(*files_); });
+}
+
+void Form1::SaveFile_Click() {
+    RunCommand([this] { SaveImageFile(*files_); });
 }
 
 void Form1::IICReadButton_Click() {

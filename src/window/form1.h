@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 #include <cstdint>
 #include <memory>
 
@@ -12,6 +13,8 @@
 namespace Ui {
 class Form1;
 }
+
+class QFileDialog;
 
 namespace quillon {
 
@@ -44,6 +47,8 @@ public:
     IowKitHandle iowHandle() const { return IowHandle; }
     QString resultText() const { return resultText_; }
     bool commandRunning() const { return commandRunning_; }
+    const std::string& edidFile() const { return EdidFile; }
+    const std::string& filePattern() const { return FilePattern; }
 
     EdidGrid* hexGrid() const;
     EdidGrid* charGrid() const;
@@ -57,10 +62,14 @@ private slots:
     void Scan_Click();
     void ClearResult_Click();
     void ByteOption_Click(int index);
+    void ReadFile_Click();
+    void SaveFile_Click();
 
 private:
     class Commands;
     friend class Commands;
+    class Files;
+    friend class Files;
 
     // Runs `command` unless another one is running: no command ever runs inside another.
     template <typename Command>
@@ -69,6 +78,8 @@ private:
     void CloseHeldHandle();
     void SetResultText(const QString& text);
     bool ConfirmOverwrite();
+    // A message box with only OK, no icon and the program's title.
+    void ShowMessage(const QString& text);
 
     // Probes the adapter, switches its I2C function on, fills the adapter fields, closes it
     // again and lays out the grids. Runs once, before the window is shown.
@@ -91,7 +102,11 @@ private:
     QString resultText_;  // the result box's exact text, line ends included
     bool closing_ = false;
     bool commandRunning_ = false;
+    std::string EdidFile;
+    std::string FilePattern;
+    QFileDialog* FS = nullptr;  // the window's one file dialog, for Open and Save
     std::unique_ptr<Commands> commands_;
+    std::unique_ptr<Files> files_;
 };
 
 }  // namespace quillon

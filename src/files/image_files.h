@@ -1,0 +1,60 @@
+#pragma once
+
+// The two EDID image formats. A raw image file holds the 256 bytes as they are; an XML image
+// file holds them as hexadecimal text in /DATAOBJ/DATA/BLOCK0 and BLOCK1. Only raw files are
+// written. Plain functions over paths; no widgets.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "files/file_error.h"
+#include "image/edid_image.h"
+
+namespace quillon {
+
+// Files larger than this are refused instead of being read into memory.
+inline constexpr long long kMaxImageFileBytes = 4LL * 1024 * 1024;
+
+enum class ImageFormat { Raw, Xml };
+
+// The format that a path's extension selects: the text after the last "." of the file's own
+// name, compared with "XML" regardless of case. Everything else is raw.
+ImageFormat FormatOf(std::string_view path);
+
+// The XML parser could not load the document; `reason` is its own explanation.
+struct ParserFailure {
+    std::string reason;
+};
+
+// What a load came to: the image was filled, the parser failed (image unchanged), or a file
+// error (image unchanged).
+using LoadOutcome = std::variant<std::monostate, ParserFailure, FileError>;
+
+// Reads the raw image at `path`: its first 256 bytes; a shorter file fills the slots past its
+// end with 0. The image changes only when the whole file was read.
+LoadOutcome LoadRawImage(const std::string& path, EdidImage& image);
+
+// Reads the XML image at `path`. The last /DATAOBJ/DATA element gives the blocks; a DATA
+// element without BLOCK0 or BLOCK1 is a file error. No DATA at all gives an all-zero image.
+LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image);
+
+// Chooses the reader by FormatOf(path).
+LoadOutcome LoadImageFile(const std::string& path, EdidImage& image);
+
+// Byte k (0..127) of a block text: the characters at positions 2k and 2k+1, without spaces,
+// tabs and line feeds; their leading hexadecimal digits give the value ("1G" gives 1, "G1"
+// gives 0). A pair beyond the end of the text gives 0.
+std::uint8_t BlockTextByte(std::u32string_view text, int k);
+
+// Fills 128 bytes from a block text, after white space around it is removed.
+void DecodeBlockText(std::u32string_view text, std::uint8_t* block);
+
+// Writes the 256 bytes as a raw image file at `path`, replacing whatever was there. The new
+// file is written beside the old one and renamed over it, so a failure part-way leaves the
+// old file whole.
+std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image);
+
+}  // namespace quillon
