@@ -57,6 +57,39 @@ inline std::function<void(QMessageBox*)> CloseBox() {
     return [](QMessageBox* box) { box->close(); };
 }
 
+// Runs `act` on the next file dialog that opens (the window's FS), after recording it.
+inline void OnNextFileDialog(std::function<void(QFileDialog*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start();
+}
+
+// Puts `path` into the dialog's name field, as the operator would type it (selectFile alone
+// leaves the field as it is while the field has the focus).
+inline void TypeName(QFileDialog* dialog, const QString& path) {
+    dialog->selectFile(path);
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+}
+
+// Chooses `path` in the file dialog and accepts it.
+inline std::function<void(QFileDialog*)> Choose(const QString& path) {
+    return [path](QFileDialog* dialog) {
+        TypeName(dialog, path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    };
+}
+
+inline std::function<void(QFileDialog*)> Cancel() {
+    return [](QFileDialog* dialog) { dialog->reject(); };
+}
+
 // Runs `action` once, during a yield of the running command, when the hex grid's current
 // cell is the cell of byte `byteNumber` (its progress mark).
 class AtByte : public QObject {
