@@ -2,8 +2,11 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CI_FUZZ_SECONDS ?= 15
+TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup configure build run run-real test clean
+.PHONY: setup configure build run run-real test unit sanitize fuzz fuzz-smoke bench clean
 
 setup:
 	scripts/setup-deps.sh
@@ -22,8 +25,31 @@ run: build
 run-real: build
 	$(BUILD_DIR)/src/app/quillon
 
-test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+# Everything CI proves: the test suite, the same suite under ASan and UBSan, and a short run
+# of every fuzzer.
+test: unit sanitize fuzz-smoke
+
+unit: build
+	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+sanitize: setup
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && $(TEST_ENV) \
+	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
+
+fuzz: setup
+	scripts/run-fuzzers.sh $(FUZZ_SECONDS)
+
+fuzz-smoke: setup
+	scripts/run-fuzzers.sh $(CI_FUZZ_SECONDS)
+
+# A Release build timed on the virtual adapter, offscreen and under Xvfb.
+bench: setup
+	scripts/run-bench.sh
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz build-release

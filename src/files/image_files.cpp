@@ -105,20 +105,10 @@ void DecodeBlockText(std::u32string_view text, std::uint8_t* block) {
     for (int k = 0; k < kBlockBytes; ++k) block[k] = BlockTextByte(text, k);
 }
 
-LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > kMaxImageFileBytes) {
-        return TooLarge();
-    }
-    pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_file(path.c_str());
-    if (!parsed) {
-        std::string reason = parsed.description();
-        if (parsed.status != pugi::status_file_not_found && parsed.status != pugi::status_io_error) {
-            reason += " at offset " + std::to_string(parsed.offset);
-        }
-        return ParserFailure{reason};
-    }
+namespace {
+
+// The image from a loaded document: the last /DATAOBJ/DATA element's blocks.
+LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& image) {
     std::u32string block0;
     std::u32string block1;
     for (const pugi::xpath_node& data : document.select_nodes("/DATAOBJ/DATA")) {
@@ -134,11 +124,57 @@ LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
     return {};
 }
 
+ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
+    std::string reason = parsed.description();
+    if (parsed.status != pugi::status_file_not_found && parsed.status != pugi::status_io_error) {
+        reason += " at offset " + std::to_string(parsed.offset);
+    }
+    return ParserFailure{reason};
+}
+
+}  // namespace
+
+LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > kMaxImageFileBytes) {
+        return TooLarge();
+    }
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_file(path.c_str());
+    if (!parsed) return FailureOf(parsed);
+    return ImageFromDocument(document, image);
+}
+
+LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image) {
+    if (static_cast<long long>(text.size()) > kMaxImageFileBytes) return TooLarge();
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size());
+    if (!parsed) return FailureOf(parsed);
+    return ImageFromDocument(document, image);
+}
+
 LoadOutcome LoadImageFile(const std::string& path, EdidImage& image) {
     return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image) : LoadRawImage(path, image);
 }
 
+namespace {
+const FileWriteCalls kRealFileWriteCalls = {
+    [](char* pattern) { return ::mkostemp(pattern, O_CLOEXEC); },
+    [](int fd, const void* data, std::size_t size) { return static_cast<long>(::write(fd, data, size)); },
+    [](int fd) { return ::fsync(fd); },
+    [](const char* from, const char* to) { return ::rename(from, to); },
+};
+const FileWriteCalls* g_fileWriteCalls = &kRealFileWriteCalls;
+}  // namespace
+
+const FileWriteCalls& RealFileWriteCalls() { return kRealFileWriteCalls; }
+
+void UseFileWriteCalls(const FileWriteCalls* calls) {
+    g_fileWriteCalls = calls != nullptr ? calls : &kRealFileWriteCalls;
+}
+
 std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image) {
+    const FileWriteCalls& calls = *g_fileWriteCalls;
     // The new file goes beside the old one, in the same folder, so that rename replaces it
     // in one step.
     const std::size_t slash = path.find_last_of('/');
@@ -146,7 +182,7 @@ std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImag
     std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".quillon-save-XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
-    Fd fd(::mkostemp(name.data(), O_CLOEXEC));
+    Fd fd(calls.makeTemporary(name.data()));
     if (fd.get() < 0) return ErrnoError(errno);
     temporary = name.data();
     auto fail = [&](int error) {
@@ -167,16 +203,16 @@ std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImag
     if (::fchmod(fd.get(), mode) != 0) return fail(errno);
     std::size_t written = 0;
     while (written < image.size()) {
-        const ssize_t n = ::write(fd.get(), image.data() + written, image.size() - written);
+        const long n = calls.write(fd.get(), image.data() + written, image.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(errno);
         }
         written += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd.get()) != 0) return fail(errno);
+    if (calls.fsync(fd.get()) != 0) return fail(errno);
     if (::close(fd.release()) != 0) return fail(errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
+    if (calls.rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
     return std::nullopt;
 }
 

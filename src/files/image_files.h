@@ -4,6 +4,7 @@
 // file holds them as hexadecimal text in /DATAOBJ/DATA/BLOCK0 and BLOCK1. Only raw files are
 // written. Plain functions over paths; no widgets.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,9 @@ LoadOutcome LoadRawImage(const std::string& path, EdidImage& image);
 // element without BLOCK0 or BLOCK1 is a file error. No DATA at all gives an all-zero image.
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image);
 
+// The same from a document already in memory.
+LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image);
+
 // Chooses the reader by FormatOf(path).
 LoadOutcome LoadImageFile(const std::string& path, EdidImage& image);
 
@@ -56,5 +60,20 @@ void DecodeBlockText(std::u32string_view text, std::uint8_t* block);
 // file is written beside the old one and renamed over it, so a failure part-way leaves the
 // old file whole.
 std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image);
+
+// The system calls through which WriteBinaryFile writes, so that tests can make a folder
+// refuse the new file or the disk fill up. Each follows the system call's own contract.
+struct FileWriteCalls {
+    int (*makeTemporary)(char* pattern);  // mkostemp(pattern, O_CLOEXEC)
+    long (*write)(int fd, const void* data, std::size_t size);
+    int (*fsync)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+
+// Uses `calls` from now on; nullptr restores the real ones. The caller keeps them alive.
+void UseFileWriteCalls(const FileWriteCalls* calls);
+
+// The real calls, for a fake that changes only some of them.
+const FileWriteCalls& RealFileWriteCalls();
 
 }  // namespace quillon

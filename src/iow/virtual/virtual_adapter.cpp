@@ -45,6 +45,16 @@ void VirtualAdapter::Reset() {
     traffic_.clear();
 }
 
+void VirtualAdapter::ClearFaults() {
+    present_ = true;
+    unplugged_ = false;
+    unplugAfter_ = -1;
+    exchanges_ = 0;
+    dropReplies_ = 0;
+    refused_.clear();
+    eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
+}
+
 void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {
     traffic_.push_back({Traffic::Direction::Read, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
 }

@@ -41,6 +41,10 @@ public:
     // Back to a freshly plugged adapter holding the sample EDID, with no faults.
     void Reset();
 
+    // Takes every fault away, as if the adapter had never had one; the memory, the I2C
+    // function's state and the traffic log stay.
+    void ClearFaults();
+
     // --- What tests and the demo set ---
     void SetPresent(bool present) { present_ = present; }
     // After `exchanges` more requests on the I2C pipe the adapter is unplugged.
