@@ -5,9 +5,12 @@
 namespace quillon {
 
 std::string FileErrorMessage(const FileError& error) {
-    const std::string number = error.number < 0 ? std::to_string(error.number)
-                                                : " " + std::to_string(error.number);
-    return "Error Number: " + number + "\r\nError Msg   : " + error.description;
+    std::string text = "Error Number: ";
+    if (error.number >= 0) text += ' ';
+    text += std::to_string(error.number);
+    text += "\r\nError Msg   : ";
+    text += error.description;
+    return text;
 }
 
 FileError ErrnoError(int errnoValue) { return FileError{errnoValue, std::strerror(errnoValue)}; }
