@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup configure build run run-real test unit sanitize fuzz fuzz-smoke bench clean
+.PHONY: setup configure build run run-real test unit sanitize fuzz fuzz-smoke bench package package-test clean
 
 setup:
 	scripts/setup-deps.sh
@@ -25,9 +25,9 @@ run: build
 run-real: build
 	$(BUILD_DIR)/src/app/quillon
 
-# Everything CI proves: the test suite, the same suite under ASan and UBSan, and a short run
-# of every fuzzer.
-test: unit sanitize fuzz-smoke
+# Everything CI proves: the test suite, the install and the package, the same suite under
+# ASan and UBSan, and a short run of every fuzzer.
+test: unit package-test sanitize fuzz-smoke
 
 unit: build
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
@@ -40,6 +40,13 @@ sanitize: setup
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --output-on-failure -j $(JOBS)
+
+# The Debian package, in the build folder.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+package-test: build
+	scripts/check-package.sh $(BUILD_DIR)
 
 fuzz: setup
 	scripts/run-fuzzers.sh $(FUZZ_SECONDS)

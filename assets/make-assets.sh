@@ -19,3 +19,9 @@ convert -size 200x37 xc:'#1d3557' -font "$font" -pointsize 20 -fill '#f1faee' \
 # Icon: 16 x 16, 24-bit colour (no alpha channel).
 convert -size 16x16 xc:'#1d3557' -fill '#e63946' -draw 'rectangle 3,3 12,12' \
     -fill '#f1faee' -draw 'rectangle 6,6 9,9' -alpha off PNG24:icon.png
+
+# The icon in the sizes that desktops look for, for installing.
+mkdir -p icons
+for size in 16 32 48 64 128 256; do
+    convert icon.png -filter point -resize "${size}x${size}" -alpha off "PNG24:icons/orvane-quillon-${size}.png"
+done

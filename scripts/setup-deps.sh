@@ -10,6 +10,7 @@ packages=(
     fonts-liberation
     xvfb xauth
     clang libclang-rt-14-dev
+    dpkg-dev desktop-file-utils
 )
 
 missing=()
