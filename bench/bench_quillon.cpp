@@ -56,7 +56,8 @@ double TimeWrite(Form1& window) {
 double TimeBareRead() {
     const auto start = Clock::now();
     const IowKitHandle handle = IowKitOpenDevice();
-    for (int offset = 0; offset < 256; ++offset) IicReadEepromByte(handle, static_cast<std::uint8_t>(offset));
+    for (int offset = 0; offset < 256; ++offset)
+        IicReadEepromByte(handle, static_cast<std::uint8_t>(offset));
     IowKitCloseDevice(handle);
     return Ms(Clock::now() - start);
 }
@@ -65,7 +66,8 @@ double TimeBareWrite() {
     const auto& sample = quillon::iow::SampleEdid();
     const auto start = Clock::now();
     const IowKitHandle handle = IowKitOpenDevice();
-    for (int offset = 0; offset < 256; ++offset) IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset), sample[offset]);
+    for (int offset = 0; offset < 256; ++offset)
+        IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset), sample[offset]);
     IowKitCloseDevice(handle);
     return Ms(Clock::now() - start);
 }
@@ -95,7 +97,8 @@ QString CpuModel() {
     QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
     if (cpuinfo.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : cpuinfo.readAll().split('\n')) {
-            if (line.startsWith("model name")) return QString::fromUtf8(line).section(u':', 1).trimmed();
+            if (line.startsWith("model name"))
+                return QString::fromUtf8(line).section(u':', 1).trimmed();
         }
     }
     return QStringLiteral("unknown");
@@ -112,7 +115,8 @@ int main(int argc, char* argv[]) {
         // Start-up to the window shown, in a process of its own.
         Form1 window;
         window.show();
-        while (!window.windowHandle() || !window.windowHandle()->isExposed()) QCoreApplication::processEvents();
+        while (!window.windowHandle() || !window.windowHandle()->isExposed())
+            QCoreApplication::processEvents();
         std::printf("%.2f\n", Ms(Clock::now() - processStart));
         return 0;
     }
@@ -176,13 +180,19 @@ int main(int argc, char* argv[]) {
     }
 
     std::printf("Machine: %s, %d cores, Qt %s, platform %s\n", qPrintable(CpuModel()),
-                QThread::idealThreadCount(), qVersion(), qPrintable(QGuiApplication::platformName()));
+                QThread::idealThreadCount(), qVersion(),
+                qPrintable(QGuiApplication::platformName()));
     std::printf("| measure | figure |\n|---|---|\n");
-    std::printf("| Read EDID 256 bytes, no link latency: program's own time per byte | %.1f us |\n", usPerByte);
-    std::printf("| Read EDID 256 bytes, 1 ms per exchange: command / bare link | %.0f ms / %.0f ms = %.3f |\n",
-                readCommand, readBare, readCommand / readBare);
-    std::printf("| Write EDID 256 bytes, 1 ms per exchange: command / bare link | %.0f ms / %.0f ms = %.3f |\n",
-                writeCommand, writeBare, writeCommand / writeBare);
+    std::printf("| Read EDID 256 bytes, no link latency: program's own time per byte | %.1f us |\n",
+                usPerByte);
+    std::printf(
+        "| Read EDID 256 bytes, 1 ms per exchange: command / bare link | %.0f ms / %.0f ms = %.3f "
+        "|\n",
+        readCommand, readBare, readCommand / readBare);
+    std::printf(
+        "| Write EDID 256 bytes, 1 ms per exchange: command / bare link | %.0f ms / %.0f ms = %.3f "
+        "|\n",
+        writeCommand, writeBare, writeCommand / writeBare);
     std::printf("| Open of a 256-byte file with its redraw | %.1f ms |\n", Median(opens));
     std::printf("| Start-up to the window shown | %.0f ms |\n", Median(startups));
     std::printf("| Peak resident memory of the idle program | %.1f MiB |\n", rssKb / 1024.0);

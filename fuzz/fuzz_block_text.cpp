@@ -16,7 +16,8 @@ int Digit(char32_t c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::u32string text;
-    for (std::size_t i = 0; i < size; ++i) text.push_back(data[i] < 0x80 ? data[i] : 0x100 + data[i]);
+    for (std::size_t i = 0; i < size; ++i)
+        text.push_back(data[i] < 0x80 ? data[i] : 0x100 + data[i]);
     for (int k = 0; k < 130; ++k) {
         const std::uint8_t value = quillon::BlockTextByte(text, k);
         const std::size_t start = static_cast<std::size_t>(k) * 2;
@@ -31,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // A pair that starts with something other than a digit or blank gives 0.
         const char32_t first = text[start];
-        if (Digit(first) < 0 && first != U' ' && first != U'\t' && first != U'\n' && value != 0) std::abort();
+        if (Digit(first) < 0 && first != U' ' && first != U'\t' && first != U'\n' && value != 0)
+            std::abort();
     }
     std::uint8_t block[128];
     quillon::DecodeBlockText(text, block);

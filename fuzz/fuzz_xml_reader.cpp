@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto* failure = std::get_if<quillon::ParserFailure>(&outcome)) {
         if (failure->reason.empty()) std::abort();
     } else if (const auto* error = std::get_if<quillon::FileError>(&outcome)) {
-        if (quillon::FileErrorMessage(*error).find("\r\nError Msg   : ") == std::string::npos) std::abort();
+        if (quillon::FileErrorMessage(*error).find("\r\nError Msg   : ") == std::string::npos)
+            std::abort();
     }
     for (std::uint8_t b : image) {
         if (b != 0x5A) std::abort();

@@ -16,7 +16,7 @@
 namespace quillon::iow {
 
 class FakeIowarriorDriver : public LinuxSyscalls {
-public:
+  public:
     struct Node {
         std::string path;
         IowarriorInfo info{};
@@ -32,13 +32,13 @@ public:
     // Adds the model adapter's two nodes, numbered `firstMinor` and `firstMinor + 1`.
     void AddModelAdapter(std::uint32_t product, std::uint32_t reportSize, int firstMinor = 0) {
         for (std::uint32_t ifNum = 0; ifNum < 2; ++ifNum) {
-            nodes.push_back(MakeNode(firstMinor + static_cast<int>(ifNum), product, model.SerialNumber(), ifNum,
-                                     ifNum == 0 ? 8 : reportSize));
+            nodes.push_back(MakeNode(firstMinor + static_cast<int>(ifNum), product,
+                                     model.SerialNumber(), ifNum, ifNum == 0 ? 8 : reportSize));
         }
     }
 
-    static Node MakeNode(int minor, std::uint32_t product, const std::string& serial, std::uint32_t ifNum,
-                         std::uint32_t reportSize) {
+    static Node MakeNode(int minor, std::uint32_t product, const std::string& serial,
+                         std::uint32_t ifNum, std::uint32_t reportSize) {
         Node node;
         node.path = "/dev/usb/iowarrior" + std::to_string(minor);
         node.info.vendor = 0x07C0;
@@ -50,7 +50,9 @@ public:
         return node;
     }
 
-    Node* ByFd(int fd) { return fd >= 100 && fd < 100 + static_cast<int>(nodes.size()) ? &nodes[fd - 100] : nullptr; }
+    Node* ByFd(int fd) {
+        return fd >= 100 && fd < 100 + static_cast<int>(nodes.size()) ? &nodes[fd - 100] : nullptr;
+    }
     bool Gone(const Node& node) const { return node.onModel && !model.Connected(); }
 
     std::vector<std::string> ListDeviceNodes() override {
@@ -88,7 +90,8 @@ public:
         if (!node->onModel) return static_cast<long>(length);
         std::optional<VirtualAdapter::Reply> reply;
         // The emulated function takes the report's first 8 bytes, as an IO-Warrior 24 would.
-        if (!model.Receive(node->info.if_num, bytes, VirtualAdapter::kReportBytes, Clock::now(), reply)) {
+        if (!model.Receive(node->info.if_num, bytes, VirtualAdapter::kReportBytes, Clock::now(),
+                           reply)) {
             return -ENODEV;
         }
         if (reply && node->queue.size() < kDriverQueuedReports) node->queue.push_back(*reply);
@@ -110,7 +113,8 @@ public:
         Node* node = ByFd(fd);
         if (node == nullptr) return -EBADF;
         if (Gone(*node)) return -ENODEV;
-        if (length != node->info.report_size && length != node->info.report_size + 1) return -EINVAL;
+        if (length != node->info.report_size && length != node->info.report_size + 1)
+            return -EINVAL;
         if (node->queue.empty()) return -EAGAIN;
         std::memset(bytes, 0, length);
         const auto reply = node->queue.front();

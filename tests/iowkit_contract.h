@@ -14,7 +14,7 @@ namespace quillon::iow {
 
 // Reaches the emulated adapter behind a backend.
 class AdapterRig {
-public:
+  public:
     virtual ~AdapterRig() = default;
     virtual VirtualAdapter& Model() = 0;
     // A freshly plugged adapter with no faults and an empty traffic log.
@@ -33,10 +33,10 @@ inline Bytes Report(std::initializer_list<int> bytes) {
 class IowKitContract : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit IowKitContract(AdapterRig& rig) : rig_(rig) {}
 
-private:
+  private:
     VirtualAdapter& model() { return rig_.Model(); }
 
     // The reports written on the I2C pipe since the traffic log was cleared, and whether a
@@ -44,14 +44,16 @@ private:
     QList<Bytes> WrittenI2c() const {
         QList<Bytes> out;
         for (const auto& t : rig_.Model().TrafficLog()) {
-            if (t.direction == VirtualAdapter::Traffic::Direction::Written && t.pipe == 1) out << t.bytes;
+            if (t.direction == VirtualAdapter::Traffic::Direction::Written && t.pipe == 1)
+                out << t.bytes;
         }
         return out;
     }
     QString Pattern() const {  // "W" for a report written, "R" for one read, in order
         QString p;
         for (const auto& t : rig_.Model().TrafficLog()) {
-            if (t.pipe == 1) p += t.direction == VirtualAdapter::Traffic::Direction::Written ? 'W' : 'R';
+            if (t.pipe == 1)
+                p += t.direction == VirtualAdapter::Traffic::Direction::Written ? 'W' : 'R';
         }
         return p;
     }
@@ -64,7 +66,7 @@ private:
         return handle;
     }
 
-private slots:
+  private slots:
     void init() { rig_.Fresh(); }
     void cleanup() {
         // Close whatever a failed test left open, so the next one can open the adapter.
@@ -138,9 +140,10 @@ private slots:
         QVERIFY(!IicProbeAddress(handle, 0x50));
         QVERIFY(IicProbeAddress(handle, 0xA0));
         QVERIFY(IicProbeAddress(handle, 0xA1));
-        QCOMPARE(WrittenI2c(), (QList<Bytes>{Report({2, 0x82, 0xA0, 0x7F}), Report({3, 1, 0xA1}),
-                                             Report({2, 0xC3, 0xA0, 0xFF, 0x5A}), Report({2, 0xC1, 0x50}),
-                                             Report({2, 0xC1, 0xA0}), Report({2, 0xC1, 0xA1})}));
+        QCOMPARE(WrittenI2c(),
+                 (QList<Bytes>{Report({2, 0x82, 0xA0, 0x7F}), Report({3, 1, 0xA1}),
+                               Report({2, 0xC3, 0xA0, 0xFF, 0x5A}), Report({2, 0xC1, 0x50}),
+                               Report({2, 0xC1, 0xA0}), Report({2, 0xC1, 0xA1})}));
         QCOMPARE(Pattern(), QStringLiteral("WRWRWRWRWRWR"));
         QCOMPARE(model().Eeprom().Memory()[0xFF], 0x5A);
         IowKitCloseDevice(handle);
@@ -170,7 +173,8 @@ private slots:
         const IowKitHandle handle = OpenEnabled();
         model().SetLatency(std::chrono::microseconds(200));
         for (int offset = 0; offset < 16; ++offset) {
-            QVERIFY(IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(0xC0 + offset)));
+            QVERIFY(IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset),
+                                       static_cast<std::uint8_t>(0xC0 + offset)));
         }
         // The first read's set-address report meets the last write cycle too.
         for (int offset = 0; offset < 16; ++offset) {
@@ -220,7 +224,8 @@ private slots:
     void unpluggedAdapterFailsAtOnce() {
         const IowKitHandle handle = OpenEnabled();
         model().UnplugAfterExchanges(1);
-        const IicByte byte = IicReadEepromByte(handle, 0);  // set address goes through, not the read
+        const IicByte byte =
+            IicReadEepromByte(handle, 0);  // set address goes through, not the read
         QVERIFY(!byte.ok);
         QCOMPARE(byte.value, 0);
         QElapsedTimer timer;
@@ -266,7 +271,7 @@ private slots:
         IowKitCloseDevice(handle);
     }
 
-private:
+  private:
     AdapterRig& rig_;
 };
 

@@ -18,8 +18,18 @@ namespace {
 
 enum class Command { Read, Write, Scan, Clear, Open, Save };
 enum class Fault {
-    None, Absent, Unplug, DropSome, DropAll, RefuseA0, RefuseA1, SlowWriteCycle,
-    FileVanishes, ReadOnlyFolder, DiskFull, FsyncFails
+    None,
+    Absent,
+    Unplug,
+    DropSome,
+    DropAll,
+    RefuseA0,
+    RefuseA1,
+    SlowWriteCycle,
+    FileVanishes,
+    ReadOnlyFolder,
+    DiskFull,
+    FsyncFails
 };
 
 }  // namespace
@@ -34,19 +44,32 @@ const QByteArray kOldFile(1000, 'o');
 
 // The fake file layer: each fault replaces one call of the writer.
 int g_writtenBytes = 0;
-const FileWriteCalls kReadOnlyFolder = {[](char*) { errno = EROFS; return -1; }, RealFileWriteCalls().write,
-                                        RealFileWriteCalls().fsync, RealFileWriteCalls().rename};
-const FileWriteCalls kDiskFull = {RealFileWriteCalls().makeTemporary,
-                                  [](int fd, const void* data, std::size_t size) -> long {
-                                      // Room for 100 bytes, then the disk is full.
-                                      if (g_writtenBytes >= 100) { errno = ENOSPC; return -1; }
-                                      const long n = RealFileWriteCalls().write(fd, data, std::min<std::size_t>(size, 100 - g_writtenBytes));
-                                      g_writtenBytes += static_cast<int>(n);
-                                      return n;
-                                  },
-                                  RealFileWriteCalls().fsync, RealFileWriteCalls().rename};
+const FileWriteCalls kReadOnlyFolder = {[](char*) {
+                                            errno = EROFS;
+                                            return -1;
+                                        },
+                                        RealFileWriteCalls().write, RealFileWriteCalls().fsync,
+                                        RealFileWriteCalls().rename};
+const FileWriteCalls kDiskFull = {
+    RealFileWriteCalls().makeTemporary,
+    [](int fd, const void* data, std::size_t size) -> long {
+        // Room for 100 bytes, then the disk is full.
+        if (g_writtenBytes >= 100) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const long n =
+            RealFileWriteCalls().write(fd, data, std::min<std::size_t>(size, 100 - g_writtenBytes));
+        g_writtenBytes += static_cast<int>(n);
+        return n;
+    },
+    RealFileWriteCalls().fsync, RealFileWriteCalls().rename};
 const FileWriteCalls kFsyncFails = {RealFileWriteCalls().makeTemporary, RealFileWriteCalls().write,
-                                    [](int) { errno = EIO; return -1; }, RealFileWriteCalls().rename};
+                                    [](int) {
+                                        errno = EIO;
+                                        return -1;
+                                    },
+                                    RealFileWriteCalls().rename};
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
@@ -78,7 +101,7 @@ class TestFaultMatrix : public QObject {
                window->charGrid()->CellColour(c.row, c.column) == kRed;
     }
 
-private slots:
+  private slots:
     void initTestCase() {
         // Answers every box and dialog the commands open: Yes to the confirmation, OK to a
         // message (noting its text), the row's path to the file dialog.
@@ -86,8 +109,11 @@ private slots:
         connect(&answerer, &QTimer::timeout, this, [this] {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                if (!box->text().contains(QStringLiteral("already exists"))) messages << box->text();
-                (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->button(QMessageBox::Ok))->click();
+                if (!box->text().contains(QStringLiteral("already exists")))
+                    messages << box->text();
+                (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes)
+                                               : box->button(QMessageBox::Ok))
+                    ->click();
             } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
                 TypeName(dialog, chosenPath);
                 // Queued: the overwrite question that accept may ask must find this timer free.
@@ -107,20 +133,33 @@ private slots:
         QTest::addColumn<Command>("command");
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<int>("param");
-        const std::pair<Command, const char*> commands[] = {{Command::Read, "read"}, {Command::Write, "write"},
-                                                            {Command::Scan, "scan"}, {Command::Clear, "clear"},
-                                                            {Command::Open, "open"}, {Command::Save, "save"}};
-        struct F { Fault fault; int param; const char* name; };
+        const std::pair<Command, const char*> commands[] = {
+            {Command::Read, "read"},   {Command::Write, "write"}, {Command::Scan, "scan"},
+            {Command::Clear, "clear"}, {Command::Open, "open"},   {Command::Save, "save"}};
+        struct F {
+            Fault fault;
+            int param;
+            const char* name;
+        };
         const F faults[] = {
-            {Fault::None, 0, "no fault"},          {Fault::Absent, 0, "adapter absent"},
-            {Fault::Unplug, 0, "unplugged at once"}, {Fault::Unplug, 1, "unplugged after 1"},
-            {Fault::Unplug, 2, "unplugged after 2"}, {Fault::Unplug, 3, "unplugged after 3"},
-            {Fault::Unplug, 101, "unplugged after 101"}, {Fault::Unplug, 256, "unplugged after 256"},
-            {Fault::Unplug, 511, "unplugged after 511"}, {Fault::DropSome, 1, "one reply dropped"},
-            {Fault::DropSome, 3, "three replies dropped"}, {Fault::DropAll, 0, "all replies dropped"},
-            {Fault::RefuseA0, 0, "A0 refused"},     {Fault::RefuseA1, 0, "A1 refused"},
-            {Fault::SlowWriteCycle, 10, "10 ms write cycle"}, {Fault::FileVanishes, 0, "file vanishes"},
-            {Fault::ReadOnlyFolder, 0, "read-only folder"}, {Fault::DiskFull, 0, "disk full"},
+            {Fault::None, 0, "no fault"},
+            {Fault::Absent, 0, "adapter absent"},
+            {Fault::Unplug, 0, "unplugged at once"},
+            {Fault::Unplug, 1, "unplugged after 1"},
+            {Fault::Unplug, 2, "unplugged after 2"},
+            {Fault::Unplug, 3, "unplugged after 3"},
+            {Fault::Unplug, 101, "unplugged after 101"},
+            {Fault::Unplug, 256, "unplugged after 256"},
+            {Fault::Unplug, 511, "unplugged after 511"},
+            {Fault::DropSome, 1, "one reply dropped"},
+            {Fault::DropSome, 3, "three replies dropped"},
+            {Fault::DropAll, 0, "all replies dropped"},
+            {Fault::RefuseA0, 0, "A0 refused"},
+            {Fault::RefuseA1, 0, "A1 refused"},
+            {Fault::SlowWriteCycle, 10, "10 ms write cycle"},
+            {Fault::FileVanishes, 0, "file vanishes"},
+            {Fault::ReadOnlyFolder, 0, "read-only folder"},
+            {Fault::DiskFull, 0, "disk full"},
             {Fault::FsyncFails, 0, "flush fails"},
         };
         for (const auto& [command, commandName] : commands) {
@@ -146,38 +185,77 @@ private slots:
             Button(window.get(), "IICReadButton")->click();
             adapter.Eeprom().Memory().fill(0xEE);
         }
-        const QString folder = dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'));
+        const QString folder =
+            dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'));
         QDir().mkpath(folder);
         chosenPath = folder + (command == Command::Open ? "/image.bin" : "/saved.bin");
         QFile old(chosenPath);
         QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(command == Command::Open ? QByteArray(reinterpret_cast<const char*>(SampleEdid().data()), 256) : kOldFile);
+        old.write(command == Command::Open
+                      ? QByteArray(reinterpret_cast<const char*>(SampleEdid().data()), 256)
+                      : kOldFile);
         old.close();
         const EdidImage imageBefore = window->edidData();
 
         switch (fault) {
-            case Fault::None: break;
-            case Fault::Absent: adapter.SetPresent(false); break;
-            case Fault::Unplug: adapter.UnplugAfterExchanges(param); break;
-            case Fault::DropSome: adapter.DropReplies(param); break;
-            case Fault::DropAll: adapter.DropReplies(-1); break;
-            case Fault::RefuseA0: adapter.RefuseAddress(0xA0); break;
-            case Fault::RefuseA1: adapter.RefuseAddress(0xA1); break;
-            case Fault::SlowWriteCycle: adapter.Eeprom().SetWriteCycle(std::chrono::milliseconds(param)); break;
-            case Fault::FileVanishes: QVERIFY(QDir(folder).removeRecursively()); break;
-            case Fault::ReadOnlyFolder: UseFileWriteCalls(&kReadOnlyFolder); break;
-            case Fault::DiskFull: g_writtenBytes = 0; UseFileWriteCalls(&kDiskFull); break;
-            case Fault::FsyncFails: UseFileWriteCalls(&kFsyncFails); break;
+            case Fault::None:
+                break;
+            case Fault::Absent:
+                adapter.SetPresent(false);
+                break;
+            case Fault::Unplug:
+                adapter.UnplugAfterExchanges(param);
+                break;
+            case Fault::DropSome:
+                adapter.DropReplies(param);
+                break;
+            case Fault::DropAll:
+                adapter.DropReplies(-1);
+                break;
+            case Fault::RefuseA0:
+                adapter.RefuseAddress(0xA0);
+                break;
+            case Fault::RefuseA1:
+                adapter.RefuseAddress(0xA1);
+                break;
+            case Fault::SlowWriteCycle:
+                adapter.Eeprom().SetWriteCycle(std::chrono::milliseconds(param));
+                break;
+            case Fault::FileVanishes:
+                QVERIFY(QDir(folder).removeRecursively());
+                break;
+            case Fault::ReadOnlyFolder:
+                UseFileWriteCalls(&kReadOnlyFolder);
+                break;
+            case Fault::DiskFull:
+                g_writtenBytes = 0;
+                UseFileWriteCalls(&kDiskFull);
+                break;
+            case Fault::FsyncFails:
+                UseFileWriteCalls(&kFsyncFails);
+                break;
         }
 
         const char* button = nullptr;
         switch (command) {
-            case Command::Read: button = "IICReadButton"; break;
-            case Command::Write: button = "IICWriteButton"; break;
-            case Command::Scan: button = "Scan"; break;
-            case Command::Clear: button = "ClearResult"; break;
-            case Command::Open: button = "ReadFile"; break;
-            case Command::Save: button = "SaveFile"; break;
+            case Command::Read:
+                button = "IICReadButton";
+                break;
+            case Command::Write:
+                button = "IICWriteButton";
+                break;
+            case Command::Scan:
+                button = "Scan";
+                break;
+            case Command::Clear:
+                button = "ClearResult";
+                break;
+            case Command::Open:
+                button = "ReadFile";
+                break;
+            case Command::Save:
+                button = "SaveFile";
+                break;
         }
         Button(window.get(), button)->click();
         const auto& memory = adapter.Eeprom().Memory();
@@ -187,7 +265,8 @@ private slots:
             for (int n = 1; n <= 256; ++n) {
                 if (Red(n)) continue;  // shown as not good
                 const Cell c = CellOf(n);
-                QCOMPARE(window->hexGrid()->CellText(c.row, c.column), QString::fromStdString(HexText(memory[n - 1])));
+                QCOMPARE(window->hexGrid()->CellText(c.row, c.column),
+                         QString::fromStdString(HexText(memory[n - 1])));
                 QCOMPARE(window->edidData()[n - 1], memory[n - 1]);
             }
         }
@@ -195,17 +274,22 @@ private slots:
             for (int n = 1; n <= 256; ++n) {
                 if (Red(n)) continue;
                 const Cell c = CellOf(n);
-                QCOMPARE(QString::fromStdString(HexText(memory[n - 1])), window->hexGrid()->CellText(c.row, c.column));
+                QCOMPARE(QString::fromStdString(HexText(memory[n - 1])),
+                         window->hexGrid()->CellText(c.row, c.column));
             }
-            if (fault == Fault::None || fault == Fault::SlowWriteCycle || fault >= Fault::FileVanishes) {
+            if (fault == Fault::None || fault == Fault::SlowWriteCycle ||
+                fault >= Fault::FileVanishes) {
                 QVERIFY(std::equal(memory.begin(), memory.end(), SampleEdid().begin()));
             }
         }
         if (command == Command::Scan) {
             const QString result = window->resultText();
             if (result != QStringLiteral("No Devices found on I2C Buss")) {
-                for (const QString& line : result.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
-                    QVERIFY2(Acknowledged(static_cast<std::uint8_t>(line.section(' ', 0, 0).toInt()), fault), qPrintable(line));
+                for (const QString& line :
+                     result.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+                    QVERIFY2(Acknowledged(
+                                 static_cast<std::uint8_t>(line.section(' ', 0, 0).toInt()), fault),
+                             qPrintable(line));
                 }
             }
         }
@@ -215,7 +299,8 @@ private slots:
         }
 
         // No file lost or half-written.
-        const bool writeFault = fault == Fault::ReadOnlyFolder || fault == Fault::DiskFull || fault == Fault::FsyncFails;
+        const bool writeFault = fault == Fault::ReadOnlyFolder || fault == Fault::DiskFull ||
+                                fault == Fault::FsyncFails;
         if (command == Command::Save) {
             if (fault == Fault::FileVanishes) {
                 QVERIFY(!QFile::exists(chosenPath));
@@ -225,16 +310,22 @@ private slots:
                 QCOMPARE(messages.size(), 1);
                 QVERIFY(messages.first().startsWith(QStringLiteral("Error Number: ")));
             } else {
-                QCOMPARE(ReadAll(chosenPath), QByteArray(reinterpret_cast<const char*>(window->edidData().data()), 256));
+                QCOMPARE(ReadAll(chosenPath),
+                         QByteArray(reinterpret_cast<const char*>(window->edidData().data()), 256));
             }
-            QCOMPARE(QDir(folder).entryList(QStringList{".quillon-save-*"}, QDir::Hidden | QDir::Files), QStringList{});
+            QCOMPARE(
+                QDir(folder).entryList(QStringList{".quillon-save-*"}, QDir::Hidden | QDir::Files),
+                QStringList{});
         }
         if (command == Command::Open) {
             if (fault == Fault::FileVanishes) {
-                QCOMPARE(messages, QStringList{QStringLiteral("Error Number:  2\r\nError Msg   : No such file or directory")});
+                QCOMPARE(messages,
+                         QStringList{QStringLiteral(
+                             "Error Number:  2\r\nError Msg   : No such file or directory")});
                 QVERIFY(window->edidData() == imageBefore);
             } else {
-                QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(), window->edidData().begin()));
+                QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(),
+                                   window->edidData().begin()));
             }
         }
 
@@ -242,8 +333,8 @@ private slots:
         // (the window started with an adapter and no held handle, so the I2C buttons too).
         QVERIFY(!window->commandRunning());
         QVERIFY(QApplication::overrideCursor() == nullptr);
-        for (const char* name : {"IICReadButton", "IICWriteButton", "SaveFile", "ReadFile", "ClearResult",
-                                 "ByteOption_0", "ByteOption_1"}) {
+        for (const char* name : {"IICReadButton", "IICWriteButton", "SaveFile", "ReadFile",
+                                 "ClearResult", "ByteOption_0", "ByteOption_1"}) {
             QVERIFY2(Button(window.get(), name)->isEnabled(), name);
         }
         // And the next read, once the fault is gone, works.

@@ -17,7 +17,9 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray Bytes(const EdidImage& image) { return QByteArray(reinterpret_cast<const char*>(image.data()), 256); }
+QByteArray Bytes(const EdidImage& image) {
+    return QByteArray(reinterpret_cast<const char*>(image.data()), 256);
+}
 
 QList<int> RedBytes(EdidGrid* grid) {
     QList<int> red;
@@ -34,10 +36,11 @@ QStringList Listed(QFileDialog* dialog, const QString& folder) {
     auto* model = dialog->findChild<QFileSystemModel*>();
     const QModelIndex root = model->index(folder);
     // The file model reads the folder in the background.
-    QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000);
+    if (!QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000)) return {};
     QTest::qWait(200);
     QStringList names;
-    for (int row = 0; row < model->rowCount(root); ++row) names << model->index(row, 0, root).data().toString();
+    for (int row = 0; row < model->rowCount(root); ++row)
+        names << model->index(row, 0, root).data().toString();
     names.sort();
     return names;
 }
@@ -69,7 +72,7 @@ class TestFileCommands : public QObject {
         Button(window.get(), "SaveFile")->click();
     }
 
-private slots:
+  private slots:
     void init() {
         folder = dir.filePath(QString::fromLatin1(QTest::currentTestFunction()));
         QDir().mkpath(folder);
@@ -111,9 +114,12 @@ private slots:
         QCOMPARE(initialFolder, QCoreApplication::applicationDirPath());
         QCOMPARE(name, QStringLiteral("*.hex;*.bin;*.xml"));
         // Shown as the description alone; its patterns really list the files.
-        auto* combo = window->findChild<QFileDialog*>("FS")->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-        QCOMPARE(combo->itemText(0), QStringLiteral("Tavrin Files (*.hex;*.HEX;*.bin;*.BIN;*.xml,*.XML)"));
-        QCOMPARE(listed, (QStringList{"B.HEX", "a.hex", "c.bin", "d.BIN", "e.xml", "f.XML", "g.Xml"}));
+        auto* combo = window->findChild<QFileDialog*>("FS")->findChild<QComboBox*>(
+            QStringLiteral("fileTypeCombo"));
+        QCOMPARE(combo->itemText(0),
+                 QStringLiteral("Tavrin Files (*.hex;*.HEX;*.bin;*.BIN;*.xml,*.XML)"));
+        QCOMPARE(listed,
+                 (QStringList{"B.HEX", "a.hex", "c.bin", "d.BIN", "e.xml", "f.XML", "g.Xml"}));
         QCOMPARE(window->findChild<QFileDialog*>("FS")->defaultSuffix(), QStringLiteral("hex"));
     }
 
@@ -134,7 +140,8 @@ private slots:
         QCOMPARE(title, QStringLiteral("Select the name of the file to SAVE"));
         QVERIFY(confirm);
         QCOMPARE(name, QStringLiteral("*.hex;*.bin"));
-        auto* combo = window->findChild<QFileDialog*>("FS")->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        auto* combo = window->findChild<QFileDialog*>("FS")->findChild<QComboBox*>(
+            QStringLiteral("fileTypeCombo"));
         QCOMPARE(combo->itemText(0), QStringLiteral("Tavrin Files (*.hex;*.HEX;*.bin;*.BIN)"));
         QCOMPARE(listed, (QStringList{"edid.hex", "x.bin"}));
     }
@@ -167,7 +174,8 @@ private slots:
         QCOMPARE(box.title, QStringLiteral("Orvane Quillon"));
         QCOMPARE(box.icon, QMessageBox::NoIcon);
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(box.text, QStringLiteral("Error Number:  2\r\nError Msg   : No such file or directory"));
+        QCOMPARE(box.text,
+                 QStringLiteral("Error Number:  2\r\nError Msg   : No such file or directory"));
         QCOMPARE(QString::fromStdString(window->edidFile()), path);
         QCOMPARE(window->filePattern(), std::string("*.hex"));
         QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(), window->edidData().begin()));
@@ -259,7 +267,8 @@ private slots:
         AnswerNextBox(box, Click(QMessageBox::Ok));
         const QString path = PathFor("no-such-folder/x.bin");
         Save(Choose(path));
-        QCOMPARE(box.text, QStringLiteral("Error Number:  2\r\nError Msg   : No such file or directory"));
+        QCOMPARE(box.text,
+                 QStringLiteral("Error Number:  2\r\nError Msg   : No such file or directory"));
         QCOMPARE(QString::fromStdString(window->edidFile()), path);
         QVERIFY(Button(window.get(), "SaveFile")->isEnabled());
     }
@@ -296,7 +305,8 @@ private slots:
             QList<int> expectedRed;
             for (int block = 0; block < 2; ++block) {
                 int sum = 0;
-                for (int k = 0; k < 128; ++k) sum += static_cast<std::uint8_t>(padded[block * 128 + k]);
+                for (int k = 0; k < 128; ++k)
+                    sum += static_cast<std::uint8_t>(padded[block * 128 + k]);
                 if (sum % 256 != 0) expectedRed << (block + 1) * 128;
             }
             badSeen += !expectedRed.isEmpty();
@@ -318,7 +328,10 @@ private slots:
         BoxAnswer box;
         AnswerNextBox(box, Click(QMessageBox::Yes));
         Button(window.get(), "IICWriteButton")->click();
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(TheVirtualAdapter().Eeprom().Memory().data()), 256), original);
+        QCOMPARE(
+            QByteArray(reinterpret_cast<const char*>(TheVirtualAdapter().Eeprom().Memory().data()),
+                       256),
+            original);
         Button(window.get(), "ClearResult")->click();
         Button(window.get(), "IICReadButton")->click();
         const QString saved = PathFor("read-back.bin");

@@ -26,7 +26,7 @@ EdidImage ImageWithSums(std::uint8_t block1Sum, std::uint8_t block2Sum) {
 class TestGrids : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() {
         window = std::make_unique<Form1>();
         window->show();
@@ -56,10 +56,8 @@ private slots:
 
     void wholeGridVisibleAtDesignedSize() {
         for (EdidGrid* grid : {window->hexGrid(), window->charGrid()}) {
-            const QRect last = grid->visualItemRect(grid->item(16, 16) ? grid->item(16, 16) : nullptr);
             const QRect lastCell(grid->columnViewportPosition(16), grid->rowViewportPosition(16),
                                  grid->columnWidth(16), grid->rowHeight(16));
-            Q_UNUSED(last);
             QVERIFY(grid->viewport()->rect().contains(lastCell));
             QVERIFY(!grid->horizontalScrollBar()->isVisible());
             QVERIFY(!grid->verticalScrollBar()->isVisible());
@@ -106,7 +104,8 @@ private slots:
             const Cell c = CellOf(n);
             QCOMPARE(window->hexGrid()->CellText(c.row, c.column), QStringLiteral("00"));
             QCOMPARE(window->charGrid()->CellText(c.row, c.column), QStringLiteral("."));
-            QCOMPARE(window->charGrid()->CellColour(c.row, c.column), QColor::fromRgb(RowShade(c.row)));
+            QCOMPARE(window->charGrid()->CellColour(c.row, c.column),
+                     QColor::fromRgb(RowShade(c.row)));
         }
     }
 
@@ -167,8 +166,10 @@ private slots:
         int clicks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, this, [&] {
-            if (clicks == 0 && grid->currentRow() == CellOf(100).row && grid->currentColumn() == CellOf(100).column) {
-                const QPoint p(grid->columnViewportPosition(3) + 5, grid->rowViewportPosition(3) + 5);
+            if (clicks == 0 && grid->currentRow() == CellOf(100).row &&
+                grid->currentColumn() == CellOf(100).column) {
+                const QPoint p(grid->columnViewportPosition(3) + 5,
+                               grid->rowViewportPosition(3) + 5);
                 QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, p);
                 ++clicks;
             }
@@ -178,7 +179,8 @@ private slots:
         QCOMPARE(clicks, 1);
         for (int n = 1; n <= 256; ++n) {
             const Cell c = CellOf(n);
-            QCOMPARE(grid->CellText(c.row, c.column), QString::fromStdString(HexText(image[n - 1])));
+            QCOMPARE(grid->CellText(c.row, c.column),
+                     QString::fromStdString(HexText(image[n - 1])));
         }
         QCOMPARE(grid->currentRow(), 16);
         QCOMPARE(grid->currentColumn(), 16);
@@ -190,15 +192,17 @@ private slots:
         for (EdidGrid* grid : {window->hexGrid(), window->charGrid()}) {
             QCOMPARE(grid->currentRow(), 16);
             const QImage shot = grid->grab().toImage();
-            const QPoint inside(grid->columnViewportPosition(16) + 2, grid->rowViewportPosition(16) + 2);
+            const QPoint inside(grid->columnViewportPosition(16) + 2,
+                                grid->rowViewportPosition(16) + 2);
             QCOMPARE(QColor(shot.pixel(inside)), QColor(255, 0, 0));
             // A shaded, unselected neighbour shows its row's shade.
-            const QPoint neighbour(grid->columnViewportPosition(15) + 2, grid->rowViewportPosition(16) + 2);
+            const QPoint neighbour(grid->columnViewportPosition(15) + 2,
+                                   grid->rowViewportPosition(16) + 2);
             QCOMPARE(QColor(shot.pixel(neighbour)), QColor::fromRgb(kEvenRowShade));
         }
     }
 
-private:
+  private:
     std::unique_ptr<Form1> window;
 };
 

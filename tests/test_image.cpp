@@ -12,7 +12,7 @@ namespace {
 
 // Records every grid operation and yield as a line, e.g. "mark 5", "set 5 41", "yield".
 class RecordingGrids : public GridViews {
-public:
+  public:
     QStringList log;
     void MarkByteCells(int n) override { log << QStringLiteral("mark %1").arg(n); }
     void SetByteCells(int n, std::uint8_t b) override {
@@ -34,7 +34,7 @@ EdidImage ImageWithBlockSums(std::uint8_t block1Sum, std::uint8_t block2Sum) {
 class TestImage : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void cellOfCorners_data() {
         QTest::addColumn<int>("byteNumber");
         QTest::addColumn<int>("row");
@@ -70,22 +70,38 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("hex");
         QTest::addColumn<QString>("character");
-        QTest::newRow("0x00") << 0x00 << "00" << ".";
-        QTest::newRow("0x0A") << 0x0A << "0A" << ".";
-        QTest::newRow("0x1F") << 0x1F << "1F" << ".";
-        QTest::newRow("0x20 space") << 0x20 << "20" << " ";
-        QTest::newRow("0x41") << 0x41 << "41" << "A";
-        QTest::newRow("0x5A") << 0x5A << "5A" << "Z";
-        QTest::newRow("0x5B") << 0x5B << "5B" << ".";
-        QTest::newRow("0x5F") << 0x5F << "5F" << ".";
-        QTest::newRow("0x60") << 0x60 << "60" << ".";
-        QTest::newRow("0x61") << 0x61 << "61" << "a";
-        QTest::newRow("0x7A") << 0x7A << "7A" << "z";
-        QTest::newRow("0x7B") << 0x7B << "7B" << ".";
-        QTest::newRow("0x7E") << 0x7E << "7E" << ".";
-        QTest::newRow("0x7F") << 0x7F << "7F" << ".";
-        QTest::newRow("0x80") << 0x80 << "80" << ".";
-        QTest::newRow("0xFF") << 0xFF << "FF" << ".";
+        QTest::newRow("0x00") << 0x00 << "00"
+                              << ".";
+        QTest::newRow("0x0A") << 0x0A << "0A"
+                              << ".";
+        QTest::newRow("0x1F") << 0x1F << "1F"
+                              << ".";
+        QTest::newRow("0x20 space") << 0x20 << "20"
+                                    << " ";
+        QTest::newRow("0x41") << 0x41 << "41"
+                              << "A";
+        QTest::newRow("0x5A") << 0x5A << "5A"
+                              << "Z";
+        QTest::newRow("0x5B") << 0x5B << "5B"
+                              << ".";
+        QTest::newRow("0x5F") << 0x5F << "5F"
+                              << ".";
+        QTest::newRow("0x60") << 0x60 << "60"
+                              << ".";
+        QTest::newRow("0x61") << 0x61 << "61"
+                              << "a";
+        QTest::newRow("0x7A") << 0x7A << "7A"
+                              << "z";
+        QTest::newRow("0x7B") << 0x7B << "7B"
+                              << ".";
+        QTest::newRow("0x7E") << 0x7E << "7E"
+                              << ".";
+        QTest::newRow("0x7F") << 0x7F << "7F"
+                              << ".";
+        QTest::newRow("0x80") << 0x80 << "80"
+                              << ".";
+        QTest::newRow("0xFF") << 0xFF << "FF"
+                              << ".";
     }
     void byteTexts() {
         QFETCH(int, value);

@@ -13,8 +13,10 @@ using namespace quillon;
 namespace {
 
 class LinuxRig : public AdapterRig {
-public:
-    explicit LinuxRig(std::uint32_t reportSize) : reportSize_(reportSize) { UseLinuxSyscalls(&driver); }
+  public:
+    explicit LinuxRig(std::uint32_t reportSize) : reportSize_(reportSize) {
+        UseLinuxSyscalls(&driver);
+    }
     ~LinuxRig() override { UseLinuxSyscalls(nullptr); }
     VirtualAdapter& Model() override { return driver.model; }
     void Fresh() override {
@@ -24,7 +26,7 @@ public:
     }
     FakeIowarriorDriver driver;
 
-private:
+  private:
     std::uint32_t reportSize_;
 };
 
@@ -38,20 +40,22 @@ DeviceNode Node(int minor, std::uint32_t product, const char* serial, std::uint3
 class TestLinuxBackend : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void getInfoRequestNumber() { QCOMPARE(kIowGetInfoRequest, 0x8028C003UL); }
 
     void nodesSortByTheirNumber() {
-        std::vector<std::string> paths{"/dev/usb/iowarrior10", "/dev/usb/iowarrior2", "/dev/usb/iowarrior1"};
+        std::vector<std::string> paths{"/dev/usb/iowarrior10", "/dev/usb/iowarrior2",
+                                       "/dev/usb/iowarrior1"};
         SortNodePaths(paths);
         QCOMPARE(paths, (std::vector<std::string>{"/dev/usb/iowarrior1", "/dev/usb/iowarrior2",
                                                   "/dev/usb/iowarrior10"}));
     }
 
     void pairingBySerialAndInterface() {
-        const auto adapters = PairNodes({Node(0, 0x1501, "AAAA0001", 0), Node(1, 0x1503, "BBBB0002", 1),
-                                         Node(2, 0x1501, "AAAA0001", 1), Node(3, 0x1503, "BBBB0002", 0),
-                                         Node(4, 0x1501, "CCCC0003", 0)});  // partner missing
+        const auto adapters =
+            PairNodes({Node(0, 0x1501, "AAAA0001", 0), Node(1, 0x1503, "BBBB0002", 1),
+                       Node(2, 0x1501, "AAAA0001", 1), Node(3, 0x1503, "BBBB0002", 0),
+                       Node(4, 0x1501, "CCCC0003", 0)});  // partner missing
         QCOMPARE(adapters.size(), 2u);
         QCOMPARE(adapters[0].pipe0.path, std::string("/dev/usb/iowarrior0"));
         QCOMPARE(adapters[0].pipe1.path, std::string("/dev/usb/iowarrior2"));

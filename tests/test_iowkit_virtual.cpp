@@ -1,15 +1,15 @@
 // The adapter contract on the virtual backend, and the emulated memory's own behaviour.
 #include <QtTest>
 
-#include "iowkit_contract.h"
 #include "iow/virtual/virtual_backend.h"
+#include "iowkit_contract.h"
 
 using namespace quillon::iow;
 using namespace quillon;
 
 namespace {
 class VirtualRig : public AdapterRig {
-public:
+  public:
     VirtualAdapter& Model() override { return TheVirtualAdapter(); }
     void Fresh() override { TheVirtualAdapter().Reset(); }
 };
@@ -18,7 +18,7 @@ public:
 class TestVirtualAdapter : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void sampleEdidIsValid() {
         const auto& sample = SampleEdid();
         int block1 = 0, block2 = 0;

@@ -14,14 +14,19 @@ using quillon::iow::VirtualAdapter;
 
 namespace {
 
-QString Field(QWidget* window, const char* name) { return window->findChild<QLineEdit*>(name)->text(); }
-bool Enabled(QWidget* window, const char* name) { return window->findChild<QWidget*>(name)->isEnabled(); }
+QString Field(QWidget* window, const char* name) {
+    return window->findChild<QLineEdit*>(name)->text();
+}
+bool Enabled(QWidget* window, const char* name) {
+    return window->findChild<QWidget*>(name)->isEnabled();
+}
 
 QList<std::vector<std::uint8_t>> WrittenOnI2c() {
     QList<std::vector<std::uint8_t>> out;
     for (const auto& t : TheVirtualAdapter().TrafficLog()) {
         if (t.pipe == 1) {
-            if (t.direction == VirtualAdapter::Traffic::Direction::Read) return {};  // no reads expected
+            if (t.direction == VirtualAdapter::Traffic::Direction::Read)
+                return {};  // no reads expected
             out << t.bytes;
         }
     }
@@ -33,7 +38,7 @@ QList<std::vector<std::uint8_t>> WrittenOnI2c() {
 class TestStartup : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { TheVirtualAdapter().Reset(); }
 
     void withAdapter() {

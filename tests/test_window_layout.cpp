@@ -26,10 +26,14 @@ const ControlRow kVisible[] = {
     {"Label4", "QLabel", "ASCII DATA", "", 9600, 120, 2775, 255},
     {"BinInfo", "quillon::EdidGrid", nullptr, "", 180, 600, 7155, 4335},
     {"AscInfo", "quillon::EdidGrid", nullptr, "", 7440, 600, 7155, 4335},
-    {"IICWriteButton", "QPushButton", "Write EDID", "Write EDID to attached device.", 600, 5280, 1455, 495},
-    {"IICReadButton", "QPushButton", "Read EDID", "Read EDID from attached device", 600, 5880, 1455, 495},
-    {"SaveFile", "QPushButton", "Save EDID", "Save the existing EDID to a disk file.", 2280, 5280, 1455, 495},
-    {"ReadFile", "QPushButton", "Open EDID", "Read an existing EDID from a disk file.", 2280, 5880, 1455, 495},
+    {"IICWriteButton", "QPushButton", "Write EDID", "Write EDID to attached device.", 600, 5280,
+     1455, 495},
+    {"IICReadButton", "QPushButton", "Read EDID", "Read EDID from attached device", 600, 5880, 1455,
+     495},
+    {"SaveFile", "QPushButton", "Save EDID", "Save the existing EDID to a disk file.", 2280, 5280,
+     1455, 495},
+    {"ReadFile", "QPushButton", "Open EDID", "Read an existing EDID from a disk file.", 2280, 5880,
+     1455, 495},
     {"ClearResult", "QPushButton", "Clear", "Clear the Screen", 3960, 5280, 1455, 495},
     {"ByteOption_0", "QRadioButton", "", "", 4080, 6000, 200, 200},
     {"ByteOption_1", "QRadioButton", "", "", 4080, 6300, 200, 200},
@@ -72,7 +76,7 @@ QString TextOf(const QWidget* w) {
 class TestWindowLayout : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() {
         // The layout as an operator without an adapter meets it.
         quillon::iow::TheVirtualAdapter().Reset();
@@ -101,7 +105,8 @@ private slots:
             QVERIFY2(w != nullptr, row.name);
             QCOMPARE(w->metaObject()->className(), row.className);
             QVERIFY2(w->isVisible(), row.name);
-            QCOMPARE(w->geometry(), QRect(Px(row.left), Px(row.top), Px(row.width), Px(row.height)));
+            QCOMPARE(w->geometry(),
+                     QRect(Px(row.left), Px(row.top), Px(row.width), Px(row.height)));
             if (row.text != nullptr) QCOMPARE(TextOf(w), QString::fromLatin1(row.text));
             QCOMPARE(w->toolTip(), QString::fromLatin1(row.toolTip));
         }
@@ -114,7 +119,8 @@ private slots:
             QCOMPARE(w->metaObject()->className(), row.className);
             QVERIFY2(w->isHidden(), row.name);
             QVERIFY(w->geometry().top() >= 453);
-            QCOMPARE(w->geometry(), QRect(Px(row.left), Px(row.top), Px(row.width), Px(row.height)));
+            QCOMPARE(w->geometry(),
+                     QRect(Px(row.left), Px(row.top), Px(row.width), Px(row.height)));
             if (row.text != nullptr) QCOMPARE(TextOf(w), QString::fromLatin1(row.text));
         }
         QVERIFY(!window->findChild<QWidget*>("ReadLabel")->isEnabled());
@@ -127,7 +133,8 @@ private slots:
         // No adapter: the I2C buttons stay disabled.
         QVERIFY(!button("IICWriteButton")->isEnabled());
         QVERIFY(!button("IICReadButton")->isEnabled());
-        for (const char* name : {"SaveFile", "ReadFile", "ClearResult", "ByteOption_0", "ByteOption_1"}) {
+        for (const char* name :
+             {"SaveFile", "ReadFile", "ClearResult", "ByteOption_0", "ByteOption_1"}) {
             QVERIFY2(button(name)->isEnabled(), name);
         }
         QVERIFY(!button("ByteOption_0")->isChecked());
@@ -145,7 +152,8 @@ private slots:
         QCOMPARE(logo->pixmap().size(), QSize(200, 37));
         QVERIFY(!logo->hasScaledContents());
         // The background lies beneath every other control.
-        QCOMPARE(window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).first(), background);
+        QCOMPARE(window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).first(),
+                 background);
 
         for (const char* grid : {"BinInfo", "AscInfo"}) {
             const QFont font = window->findChild<QWidget*>(grid)->font();
@@ -164,15 +172,17 @@ private slots:
     }
 
     void tabOrderOfFocusableControls() {
-        const QStringList expected{"IICWriteButton", "IICReadButton", "ClearResult", "BinInfo", "AscInfo",
-                                   "SaveFile", "ReadFile", "ByteOption_0", "ByteOption_1"};
+        const QStringList expected{"IICWriteButton", "IICReadButton", "ClearResult",
+                                   "BinInfo",        "AscInfo",       "SaveFile",
+                                   "ReadFile",       "ByteOption_0",  "ByteOption_1"};
         // Walk the whole focus chain from the first tab stop and keep the controls an
         // operator could reach if they were enabled and shown.
         QStringList order;
         QWidget* start = window->findChild<QWidget*>("TextVal1");
         QWidget* w = start;
         do {
-            if (expected.contains(w->objectName()) && !order.contains(w->objectName())) order << w->objectName();
+            if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+                order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != start);
         QCOMPARE(order, expected);
@@ -188,10 +198,11 @@ private slots:
         window->setMinimumSize(0, 0);
         window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         window->resize(988, 900);
-        for (const ControlRow& row : kHidden) QVERIFY(!window->findChild<QWidget*>(row.name)->isVisible());
+        for (const ControlRow& row : kHidden)
+            QVERIFY(!window->findChild<QWidget*>(row.name)->isVisible());
     }
 
-private:
+  private:
     std::unique_ptr<Form1> window;
 };
 

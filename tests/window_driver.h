@@ -93,7 +93,7 @@ inline std::function<void(QFileDialog*)> Cancel() {
 // Runs `action` once, during a yield of the running command, when the hex grid's current
 // cell is the cell of byte `byteNumber` (its progress mark).
 class AtByte : public QObject {
-public:
+  public:
     AtByte(Form1& window, int byteNumber, std::function<void()> action)
         : window_(window), cell_(CellOf(byteNumber)), action_(std::move(action)) {
         timer_.setInterval(0);
@@ -110,7 +110,7 @@ public:
     }
     bool done() const { return done_; }
 
-private:
+  private:
     Form1& window_;
     Cell cell_;
     std::function<void()> action_;

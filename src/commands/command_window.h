@@ -12,7 +12,7 @@ namespace quillon {
 // What the device commands need of the window that owns the state. The window runs one
 // command at a time and keeps IowHandle, the image, the byte count and the grids.
 class CommandWindow {
-public:
+  public:
     virtual ~CommandWindow() = default;
 
     // IowHandle <- IowKitOpenDevice(). A handle that Clear left open is closed first, so no

@@ -12,7 +12,8 @@ namespace {
 void ReadBinaryFile(FileCommandWindow& window) {
     window.FilePattern() = kInitialFilePattern;
     window.DisableButtons();
-    const std::optional<std::string> chosen = window.ShowFileDialog(OpenDialogSettings(window.FilePattern()));
+    const std::optional<std::string> chosen =
+        window.ShowFileDialog(OpenDialogSettings(window.FilePattern()));
     if (!chosen) {
         window.FilePattern().clear();
         return;
@@ -67,11 +68,13 @@ void OpenImageFile(FileCommandWindow& window) {
 void SaveImageFile(FileCommandWindow& window) {
     window.FilePattern() = kInitialFilePattern;
     window.DisableButtons();
-    const std::optional<std::string> chosen = window.ShowFileDialog(SaveDialogSettings(window.FilePattern()));
+    const std::optional<std::string> chosen =
+        window.ShowFileDialog(SaveDialogSettings(window.FilePattern()));
     if (chosen) {
         window.EdidFile() = *chosen;
         if (window.FilePattern() != window.EdidFile()) {
-            if (const std::optional<FileError> error = WriteBinaryFile(window.EdidFile(), window.EdidData())) {
+            if (const std::optional<FileError> error =
+                    WriteBinaryFile(window.EdidFile(), window.EdidData())) {
                 window.ShowFileError(*error);
             }
         }

@@ -17,7 +17,7 @@ struct FileDialogSettings {
     std::string title;
     std::string defaultExtension;  // appended to a typed name without one
     std::string filterDescription;
-    std::string filterPatterns;    // separated by ";"
+    std::string filterPatterns;  // separated by ";"
     std::string initialFileName;
     bool confirmOverwrite = false;
 };
@@ -27,7 +27,7 @@ FileDialogSettings OpenDialogSettings(const std::string& filePattern);
 FileDialogSettings SaveDialogSettings(const std::string& filePattern);
 
 class FileCommandWindow {
-public:
+  public:
     virtual ~FileCommandWindow() = default;
     virtual void DisableButtons() = 0;
     virtual void EnableButtons() = 0;

@@ -15,7 +15,7 @@ namespace {
 
 // Closes a file descriptor when it goes out of scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -25,7 +25,7 @@ public:
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
-private:
+  private:
     int fd_;
 };
 
@@ -57,7 +57,8 @@ ImageFormat FormatOf(std::string_view path) {
     const std::string_view extension = name.substr(dot + 1);
     if (extension.size() != 3) return ImageFormat::Raw;
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    const bool xml = upper(extension[0]) == 'X' && upper(extension[1]) == 'M' && upper(extension[2]) == 'L';
+    const bool xml =
+        upper(extension[0]) == 'X' && upper(extension[1]) == 'M' && upper(extension[2]) == 'L';
     return xml ? ImageFormat::Xml : ImageFormat::Raw;
 }
 
@@ -113,10 +114,12 @@ LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& ima
     std::u32string block1;
     for (const pugi::xpath_node& data : document.select_nodes("/DATAOBJ/DATA")) {
         const pugi::xml_node first = data.node().child("BLOCK0");
-        if (!first) return FileError{kErrorMissingBlock0, "The XML element DATA has no BLOCK0 element"};
+        if (!first)
+            return FileError{kErrorMissingBlock0, "The XML element DATA has no BLOCK0 element"};
         block0 = ToU32(first.text().get());
         const pugi::xml_node second = data.node().child("BLOCK1");
-        if (!second) return FileError{kErrorMissingBlock1, "The XML element DATA has no BLOCK1 element"};
+        if (!second)
+            return FileError{kErrorMissingBlock1, "The XML element DATA has no BLOCK1 element"};
         block1 = ToU32(second.text().get());
     }
     DecodeBlockText(block0, image.data());
@@ -136,7 +139,8 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > kMaxImageFileBytes) {
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_size > kMaxImageFileBytes) {
         return TooLarge();
     }
     pugi::xml_document document;
@@ -154,13 +158,16 @@ LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image) {
 }
 
 LoadOutcome LoadImageFile(const std::string& path, EdidImage& image) {
-    return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image) : LoadRawImage(path, image);
+    return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image)
+                                              : LoadRawImage(path, image);
 }
 
 namespace {
 const FileWriteCalls kRealFileWriteCalls = {
     [](char* pattern) { return ::mkostemp(pattern, O_CLOEXEC); },
-    [](int fd, const void* data, std::size_t size) { return static_cast<long>(::write(fd, data, size)); },
+    [](int fd, const void* data, std::size_t size) {
+        return static_cast<long>(::write(fd, data, size));
+    },
     [](int fd) { return ::fsync(fd); },
     [](const char* from, const char* to) { return ::rename(from, to); },
 };
@@ -179,7 +186,8 @@ std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImag
     // in one step.
     const std::size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".quillon-save-XXXXXX";
+    std::string temporary =
+        folder + (slash == std::string::npos ? "/" : "") + ".quillon-save-XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
     Fd fd(calls.makeTemporary(name.data()));

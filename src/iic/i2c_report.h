@@ -19,7 +19,7 @@ inline constexpr std::uint8_t kReportI2cWrite = 2;
 inline constexpr std::uint8_t kReportI2cRead = 3;
 
 // Flags of a write request (byte 1): start before, stop after, and the byte count.
-inline constexpr std::uint8_t kWriteStartTwoBytes = 0x82;     // set address, no stop
+inline constexpr std::uint8_t kWriteStartTwoBytes = 0x82;        // set address, no stop
 inline constexpr std::uint8_t kWriteStartStopThreeBytes = 0xC3;  // byte write
 inline constexpr std::uint8_t kWriteStartStopOneByte = 0xC1;     // address probe
 
@@ -28,7 +28,9 @@ inline constexpr std::uint8_t kWriteStartStopOneByte = 0xC1;     // address prob
 inline constexpr std::uint8_t kReplyErrorFlag = 0x80;
 inline constexpr std::uint8_t kReplyCountMask = 0x3F;
 
-constexpr I2cReport EnableReport(std::uint8_t flag) { return {kReportI2cEnable, flag, 0, 0, 0, 0, 0, 0}; }
+constexpr I2cReport EnableReport(std::uint8_t flag) {
+    return {kReportI2cEnable, flag, 0, 0, 0, 0, 0, 0};
+}
 
 constexpr I2cReport SetAddressReport(std::uint8_t offset) {
     return {kReportI2cWrite, kWriteStartTwoBytes, kEepromWriteAddress, offset, 0, 0, 0, 0};
@@ -39,7 +41,8 @@ constexpr I2cReport ReadRequestReport() {
 }
 
 constexpr I2cReport ByteWriteReport(std::uint8_t offset, std::uint8_t value) {
-    return {kReportI2cWrite, kWriteStartStopThreeBytes, kEepromWriteAddress, offset, value, 0, 0, 0};
+    return {
+        kReportI2cWrite, kWriteStartStopThreeBytes, kEepromWriteAddress, offset, value, 0, 0, 0};
 }
 
 constexpr I2cReport ProbeReport(std::uint8_t addressByte) {

@@ -19,7 +19,7 @@ inline constexpr std::int16_t kByteCountTwoBlocks = 256;
 // Judges each 128-byte block as a pass walks byte numbers 1, 2, 3, ... in order:
 // a block is good when its bytes add up to 0 modulo 256. The sum restarts at each block.
 class BlockChecksum {
-public:
+  public:
     // Adds byte number `byteNumber` (counted from 1) with value `value`. Returns true
     // when that byte ends a block (byte numbers 128 and 256) whose sum is not 0 mod 256.
     bool AddByte(int byteNumber, std::uint8_t value) {
@@ -32,7 +32,7 @@ public:
         return bad;
     }
 
-private:
+  private:
     std::uint8_t blockSum_ = 0;  // kept modulo 256
 };
 

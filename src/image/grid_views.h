@@ -11,7 +11,7 @@ namespace quillon {
 // The per-byte cell operations on the hex grid and the character grid. Every operation
 // addresses byte n's own cell, CellOf(n), whatever cell the operator has clicked.
 class GridViews {
-public:
+  public:
     virtual ~GridViews() = default;
 
     // Makes CellOf(n) the current cell of the character grid and paints it red, then the

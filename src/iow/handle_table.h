@@ -15,7 +15,7 @@ namespace quillon::iow {
 // the process runs, so a stale handle finds nothing.
 template <typename Adapter>
 class HandleTable {
-public:
+  public:
     // Adds a group of adapters; returns the handle of its first one (0 for an empty group).
     IowKitHandle AddGroup(std::vector<std::unique_ptr<Adapter>> adapters) {
         newestGroup_.clear();
@@ -51,14 +51,16 @@ public:
         return removed;
     }
 
-    std::uint32_t NewestGroupSize() const { return static_cast<std::uint32_t>(newestGroup_.size()); }
+    std::uint32_t NewestGroupSize() const {
+        return static_cast<std::uint32_t>(newestGroup_.size());
+    }
 
     IowKitHandle NewestGroupHandle(std::uint32_t deviceNumber) const {
         if (deviceNumber < 1 || deviceNumber > newestGroup_.size()) return 0;
         return newestGroup_[deviceNumber - 1];
     }
 
-private:
+  private:
     struct Entry {
         IowKitHandle handle;
         std::uint64_t group;

@@ -2,12 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QHash>
 #include <QPainter>
-#include <QStaticText>
 #include <QProxyStyle>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <cmath>
 
@@ -16,7 +16,6 @@
 namespace quillon {
 
 namespace {
-
 
 QString TwoDigitHex(int value) {
     return QString::fromStdString(HexText(static_cast<std::uint8_t>(value)));
@@ -27,10 +26,11 @@ QString TwoDigitHex(int value) {
 // texts are few ("00".."FF", single characters, labels), so their laid-out form is cached:
 // the grids repaint twice per byte during a command, and laying text out is what costs.
 class CellDelegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
         const bool current = view != nullptr && view->currentIndex() == index;
         const QVariant painted = index.data(Qt::BackgroundRole);
@@ -54,18 +54,19 @@ public:
             laidOut.prepare(QTransform(), option.font);
         }
         const QSizeF size = laidOut.size();
-        painter->drawStaticText(QPointF(option.rect.x() + (option.rect.width() - size.width()) / 2.0,
-                                        option.rect.y() + (option.rect.height() - size.height()) / 2.0),
-                                laidOut);
+        painter->drawStaticText(
+            QPointF(option.rect.x() + (option.rect.width() - size.width()) / 2.0,
+                    option.rect.y() + (option.rect.height() - size.height()) / 2.0),
+            laidOut);
     }
 
-private:
+  private:
     mutable QHash<QString, QStaticText> texts_;
 };
 
 // The grid lines in their own grey, whatever the platform style says.
 class GridLineStyle : public QProxyStyle {
-public:
+  public:
     explicit GridLineStyle(QStyle* base) : QProxyStyle(base->name()) {}
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* data) const override {

@@ -15,7 +15,7 @@ namespace quillon {
 class EdidGrid : public QTableWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit EdidGrid(QWidget* parent = nullptr);
 
     // Lays the grid out anew: 17 columns as wide as the grid's width / 17 rounded, the header
@@ -37,10 +37,10 @@ public:
     // Whether Ctrl+C copies the selection to the clipboard. When off, Ctrl+C does nothing.
     void SetCopiesSelection(bool copies) { copiesSelection_ = copies; }
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     QTableWidgetItem* CellItem(int row, int column);
     void SetHeaderCell(int row, int column, const QString& text);
 

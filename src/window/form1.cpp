@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 
@@ -27,11 +27,11 @@ namespace quillon {
 namespace {
 constexpr char kVersionText[] = "Version 1.5";
 constexpr std::uint32_t kReadTimeoutMs = 200;
-}
+}  // namespace
 
 // The window's state and controls as the device commands see them.
 class Form1::Commands : public CommandWindow {
-public:
+  public:
     explicit Commands(Form1& form) : form_(form) {}
 
     IowKitHandle OpenAdapter() override {
@@ -54,13 +54,13 @@ public:
         form_.SetResultText(QString::fromStdString(text));
     }
 
-private:
+  private:
     Form1& form_;
 };
 
 // The window's state, its file dialog and its message boxes as Open and Save see them.
 class Form1::Files : public FileCommandWindow {
-public:
+  public:
     explicit Files(Form1& form) : form_(form) {}
 
     void DisableButtons() override { form_.DisableButtons(); }
@@ -75,9 +75,10 @@ public:
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !settings.confirmOverwrite);
         // Qt takes a filter's patterns from its last parentheses, split at blanks; the
         // description keeps its own text, and the pattern group is hidden from view.
-        const QString patterns = QString::fromStdString(settings.filterPatterns).replace(u';', u' ');
-        dialog.setNameFilter(QString::fromStdString(settings.filterDescription) + QStringLiteral(" (") +
-                             patterns + u')');
+        const QString patterns =
+            QString::fromStdString(settings.filterPatterns).replace(u';', u' ');
+        dialog.setNameFilter(QString::fromStdString(settings.filterDescription) +
+                             QStringLiteral(" (") + patterns + u')');
         dialog.setDirectory(QCoreApplication::applicationDirPath());
         dialog.selectFile(QString::fromStdString(settings.initialFileName));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -96,7 +97,7 @@ public:
     std::string& FilePattern() override { return form_.FilePattern; }
     bool RefreshGrids() override { return form_.RefreshGrids(); }
 
-private:
+  private:
     Form1& form_;
 };
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QWidget>
-#include <string>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "image/edid_image.h"
 #include "iow/iowkit.h"
@@ -25,7 +25,7 @@ class EdidGrid;
 class Form1 : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -53,10 +53,10 @@ public:
     EdidGrid* hexGrid() const;
     EdidGrid* charGrid() const;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private slots:
+  private slots:
     void IICReadButton_Click();
     void IICWriteButton_Click();
     void Scan_Click();
@@ -65,7 +65,7 @@ private slots:
     void ReadFile_Click();
     void SaveFile_Click();
 
-private:
+  private:
     class Commands;
     friend class Commands;
     class Files;
@@ -99,7 +99,7 @@ private:
     QString VersionText;
     SerialBuffer serialBuffer_{};
     bool serialNumberResult_ = false;  // kept as the adapter library gave it
-    QString resultText_;  // the result box's exact text, line ends included
+    QString resultText_;               // the result box's exact text, line ends included
     bool closing_ = false;
     bool commandRunning_ = false;
     std::string EdidFile;

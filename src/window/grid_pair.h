@@ -9,7 +9,7 @@ class EdidGrid;
 // The hex grid and the character grid seen as one pair of views of the image. Character grid
 // first in every operation, as the operator sees the mark move in both at once.
 class GridPair : public GridViews {
-public:
+  public:
     GridPair(EdidGrid& hexGrid, EdidGrid& charGrid) : hexGrid_(hexGrid), charGrid_(charGrid) {}
 
     // Lays out the hex grid, then the character grid.
@@ -20,7 +20,7 @@ public:
     void ShadeByteCells(int byteNumber) override;
     std::string HexCellText(int byteNumber) const override;
 
-private:
+  private:
     EdidGrid& hexGrid_;
     EdidGrid& charGrid_;
 };

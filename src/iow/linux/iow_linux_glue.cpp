@@ -99,7 +99,8 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
     if (adapter == nullptr || !ValidPipe(pipe)) return 0;
     const std::vector<std::uint8_t> report = PadReport(buffer, length, adapter->reportSize[pipe]);
     if (report.empty()) return 0;
-    const long written = CurrentLinuxSyscalls().Write(adapter->fd[pipe], report.data(), report.size());
+    const long written =
+        CurrentLinuxSyscalls().Write(adapter->fd[pipe], report.data(), report.size());
     if (written != static_cast<long>(report.size())) return 0;
     if (pipe == kIowPipeI2c) adapter->lastRequestId = buffer[0];
     return length;
@@ -113,15 +114,18 @@ std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* 
     const auto deadline = Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs);
     std::vector<std::uint8_t> report(adapter->reportSize[pipe]);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const int ready = sys.WaitReadable(adapter->fd[pipe], static_cast<int>(std::max<long>(0, left.count())));
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const int ready =
+            sys.WaitReadable(adapter->fd[pipe], static_cast<int>(std::max<long>(0, left.count())));
         if (ready <= 0) return 0;  // time-out, or the adapter is gone
         const long got = sys.Read(adapter->fd[pipe], report.data(), report.size());
         if (got <= 0) return 0;
         if (pipe == kIowPipeI2c && !IsReplyTo(adapter->lastRequestId, report[0])) {
             continue;  // a late reply to an earlier request
         }
-        const std::uint32_t count = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(got));
+        const std::uint32_t count =
+            std::min<std::uint32_t>(length, static_cast<std::uint32_t>(got));
         std::copy_n(report.begin(), count, buffer);
         return count;
     }

@@ -41,8 +41,8 @@ std::vector<AdapterNodes> PairNodes(const std::vector<DeviceNode>& nodes) {
         for (std::size_t j = i + 1; j < nodes.size(); ++j) {
             if (used[j] || nodes[j].info.if_num > 1) continue;
             const bool otherInterface = nodes[j].info.if_num != nodes[i].info.if_num;
-            const bool sameChip = nodes[j].info.product == nodes[i].info.product &&
-                                  SerialOf(nodes[j].info) == serial;
+            const bool sameChip =
+                nodes[j].info.product == nodes[i].info.product && SerialOf(nodes[j].info) == serial;
             if (!otherInterface || !sameChip) continue;
             used[i] = used[j] = true;
             AdapterNodes adapter;

@@ -14,7 +14,7 @@ namespace quillon::iow {
 namespace {
 
 class RealSyscalls : public LinuxSyscalls {
-public:
+  public:
     std::vector<std::string> ListDeviceNodes() override {
         std::vector<std::string> nodes;
         DIR* dir = opendir(kDeviceFolder);
@@ -63,6 +63,8 @@ LinuxSyscalls& RealLinuxSyscalls() {
 
 void UseLinuxSyscalls(LinuxSyscalls* syscalls) { g_syscalls = syscalls; }
 
-LinuxSyscalls& CurrentLinuxSyscalls() { return g_syscalls != nullptr ? *g_syscalls : RealLinuxSyscalls(); }
+LinuxSyscalls& CurrentLinuxSyscalls() {
+    return g_syscalls != nullptr ? *g_syscalls : RealLinuxSyscalls();
+}
 
 }  // namespace quillon::iow

@@ -13,7 +13,7 @@ namespace quillon::iow {
 // kernel driver's part. Results follow the kernel's convention: a count or 0 on success,
 // minus the error number on failure.
 class LinuxSyscalls {
-public:
+  public:
     virtual ~LinuxSyscalls() = default;
     // The IO-Warrior device nodes that exist now (/dev/usb/iowarrior*), in any order.
     virtual std::vector<std::string> ListDeviceNodes() = 0;

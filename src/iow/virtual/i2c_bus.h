@@ -11,7 +11,7 @@ using Clock = std::chrono::steady_clock;
 // A device on the emulated I2C bus. The bus master (the adapter) calls these in the order of
 // a real transaction: a start with an address byte, bytes written or read, a stop.
 class I2cDevice {
-public:
+  public:
     virtual ~I2cDevice() = default;
     // Whether the device acknowledges this address byte (either direction) at `now`.
     virtual bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const = 0;
@@ -31,13 +31,13 @@ public:
 // A device that acknowledges one address pair (write and read address byte) and does nothing
 // else; stands for any other chip on the bus.
 class PlainI2cDevice : public I2cDevice {
-public:
+  public:
     explicit PlainI2cDevice(std::uint8_t addressByte) : address_(addressByte & 0xFE) {}
     bool Acknowledges(std::uint8_t addressByte, Clock::time_point) const override {
         return (addressByte & 0xFE) == address_;
     }
 
-private:
+  private:
     std::uint8_t address_;
 };
 
@@ -46,7 +46,7 @@ private:
 // within its 8-byte page. Reads return bytes from the pointer, which then moves on. A stop
 // after stored bytes starts the write cycle, during which the memory acknowledges nothing.
 class Eeprom24C02 : public I2cDevice {
-public:
+  public:
     static constexpr std::uint8_t kAddressByte = 0xA0;
     static constexpr auto kDefaultWriteCycle = std::chrono::milliseconds(5);
 
@@ -55,9 +55,7 @@ public:
     bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const override {
         return (addressByte & 0xFE) == kAddressByte && now >= busyUntil_;
     }
-    void Start(bool reading) override {
-        expectingWordAddress_ = !reading;
-    }
+    void Start(bool reading) override { expectingWordAddress_ = !reading; }
     bool Write(std::uint8_t value) override {
         if (expectingWordAddress_) {
             pointer_ = value;
@@ -80,7 +78,7 @@ public:
     std::array<std::uint8_t, 256>& Memory() { return memory_; }
     void SetWriteCycle(Clock::duration cycle) { writeCycle_ = cycle; }
 
-private:
+  private:
     std::array<std::uint8_t, 256> memory_{};
     std::uint8_t pointer_ = 0;
     bool expectingWordAddress_ = false;

@@ -56,7 +56,8 @@ void VirtualAdapter::ClearFaults() {
 }
 
 void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {
-    traffic_.push_back({Traffic::Direction::Read, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
+    traffic_.push_back(
+        {Traffic::Direction::Read, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
 }
 
 bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
@@ -69,7 +70,8 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
         unplugged_ = true;
         return false;
     }
-    traffic_.push_back({Traffic::Direction::Written, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
+    traffic_.push_back(
+        {Traffic::Direction::Written, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
     if (pipe == 0) {
         return true;  // IO port reports: taken, never answered
     }
@@ -108,7 +110,7 @@ void VirtualAdapter::StopTransaction(Clock::time_point now) {
 }
 
 std::optional<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Report& request,
-                                                                      Clock::time_point now) {
+                                                                       Clock::time_point now) {
     const std::uint8_t id = request[0];
     if (id == kReportEnable) {
         i2cEnabled_ = request[1] != 0;

@@ -17,7 +17,7 @@ namespace quillon::iow {
 // I2C function (pipe 1) answers write and read requests from the devices on its bus. Holds
 // the faults that tests switch on. Plain and single-threaded: the caller passes the time.
 class VirtualAdapter {
-public:
+  public:
     static constexpr std::uint32_t kProductId = 0x1501;  // IO-Warrior 24
     static constexpr std::uint32_t kRevision = 0x1021;
     static constexpr int kReportBytes = 8;
@@ -48,7 +48,10 @@ public:
     // --- What tests and the demo set ---
     void SetPresent(bool present) { present_ = present; }
     // After `exchanges` more requests on the I2C pipe the adapter is unplugged.
-    void UnplugAfterExchanges(int exchanges) { unplugAfter_ = exchanges; exchanges_ = 0; }
+    void UnplugAfterExchanges(int exchanges) {
+        unplugAfter_ = exchanges;
+        exchanges_ = 0;
+    }
     // The next `count` replies are lost (-1: all of them) and reads time out.
     void DropReplies(int count) { dropReplies_ = count; }
     // Address bytes that nothing acknowledges, whatever is on the bus.
@@ -73,7 +76,7 @@ public:
     void RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length);
     void ClearTraffic() { traffic_.clear(); }
 
-private:
+  private:
     std::optional<Report> HandleI2cRequest(const Report& request, Clock::time_point now);
     I2cDevice* Addressed(std::uint8_t addressByte, Clock::time_point now);
     void StopTransaction(Clock::time_point now);
