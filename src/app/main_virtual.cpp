@@ -8,7 +8,9 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    quillon::iow::TheVirtualAdapter().SetLatency(std::chrono::milliseconds(3));
+    quillon::iow::VirtualAdapter& adapter = quillon::iow::TheVirtualAdapter();
+    adapter.SetLatency(std::chrono::milliseconds(3));
+    adapter.SetRecording(false);  // nobody reads the traffic log here
     quillon::Form1 window;
     window.show();
     return app.exec();

@@ -43,6 +43,7 @@ void VirtualAdapter::Reset() {
     devices_.push_back(std::move(eeprom));
     current_ = nullptr;
     traffic_.clear();
+    recording_ = true;
 }
 
 void VirtualAdapter::ClearFaults() {
@@ -56,6 +57,7 @@ void VirtualAdapter::ClearFaults() {
 }
 
 void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {
+    if (!recording_) return;
     traffic_.push_back(
         {Traffic::Direction::Read, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
 }
@@ -70,8 +72,10 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
         unplugged_ = true;
         return false;
     }
-    traffic_.push_back(
-        {Traffic::Direction::Written, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
+    if (recording_) {
+        traffic_.push_back(
+            {Traffic::Direction::Written, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
+    }
     if (pipe == 0) {
         return true;  // IO port reports: taken, never answered
     }

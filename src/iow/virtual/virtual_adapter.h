@@ -61,6 +61,9 @@ class VirtualAdapter {
     void SetInstantTimeouts(bool instant) { instantTimeouts_ = instant; }
     bool InstantTimeouts() const { return instantTimeouts_; }
     void AddDevice(std::unique_ptr<I2cDevice> device) { devices_.push_back(std::move(device)); }
+    // Whether reports are recorded in the traffic log (on after Reset). The demo turns it off
+    // so that a long session does not grow the log without bound.
+    void SetRecording(bool recording) { recording_ = recording; }
     Eeprom24C02& Eeprom() { return *eeprom_; }
 
     // --- The USB side ---
@@ -96,6 +99,7 @@ class VirtualAdapter {
     I2cDevice* current_ = nullptr;  // device of the open transaction, if any
 
     std::vector<Traffic> traffic_;
+    bool recording_ = true;
 };
 
 // The sample EDID that the emulated memory holds when plugged in.
