@@ -149,6 +149,40 @@ class IowKitContract : public QObject {
         IowKitCloseDevice(handle);
     }
 
+    void whileWaitingRunsWhileTheFirstRequestIsOut() {
+        const IowKitHandle handle = OpenEnabled();
+        model().Eeprom().SetWriteCycle({});
+        QStringList seen;
+        const IicByte byte = IicReadEepromByte(handle, 5, [&] {
+            seen << Pattern();
+            return true;
+        });
+        QVERIFY(byte.ok);
+        QCOMPARE(seen, QStringList{"W"});  // once, after the set-address request was sent
+        QCOMPARE(Pattern(), QStringLiteral("WRWR"));
+        model().ClearTraffic();
+        QVERIFY(IicWriteEepromByte(handle, 5, 0x77, [&] {
+            seen << Pattern();
+            return true;
+        }));
+        QCOMPARE(seen.last(), QStringLiteral("W"));
+        IowKitCloseDevice(handle);
+    }
+
+    void whileWaitingCanAbandonTheOperation() {
+        IowKitHandle handle = OpenEnabled();
+        const IicByte byte = IicReadEepromByte(handle, 5, [] { return false; });
+        QVERIFY(byte.abandoned);
+        QVERIFY(!byte.ok);
+        QCOMPARE(Pattern(), QStringLiteral("W"));  // no reply read, nothing more sent
+        IowKitCloseDevice(handle);
+        handle = OpenEnabled();
+        const IicWriteResult write = IicWriteEepromByte(handle, 5, 1, [] { return false; });
+        QVERIFY(write.abandoned);
+        QCOMPARE(Pattern(), QStringLiteral("W"));
+        IowKitCloseDevice(handle);
+    }
+
     void wholeMemoryReadsBack() {
         const IowKitHandle handle = OpenEnabled();
         for (int offset = 0; offset < 256; ++offset) {

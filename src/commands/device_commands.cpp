@@ -30,11 +30,14 @@ void ReadEdid(CommandWindow& window) {
     window.DisableButtons();
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
+    const WhileWaiting yield = [&window] { return window.YieldToWindow(); };
     BlockChecksum checksum;
     for (int n = 1; n <= count; ++n) {
         grids.MarkByteCells(n);
-        if (!window.YieldToWindow()) return EndAborted(window);
-        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n));
+        // The first yield runs while the set-address request is on the wire, so the window
+        // repaints in time that the adapter takes anyway.
+        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n), yield);
+        if (byte.abandoned) return EndAborted(window);
         grids.SetByteCells(n, byte.value);
         window.EdidData()[n - 1] = byte.value;
         grids.ShadeByteCells(n);
@@ -55,12 +58,21 @@ void WriteEdid(CommandWindow& window) {
     window.DisableButtons();
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
+    const WhileWaiting yield = [&window] { return window.YieldToWindow(); };
     for (int n = 1; n <= count; ++n) {
         grids.MarkByteCells(n);
-        if (!window.YieldToWindow()) return EndAborted(window);
         // The cells hold two hex digits or nothing; anything else is not sent and stays red.
+        // The operator cannot edit the cells, so reading the text before the yield gives the
+        // same value as after it; the yield then runs while the request is on the wire.
         const std::optional<std::uint8_t> value = ParseHexText(grids.HexCellText(n));
-        const bool written = value.has_value() && IicWriteEepromByte(handle, OffsetOf(n), *value);
+        bool written = false;
+        if (value.has_value()) {
+            const IicWriteResult result = IicWriteEepromByte(handle, OffsetOf(n), *value, yield);
+            if (result.abandoned) return EndAborted(window);
+            written = result.ok;
+        } else if (!window.YieldToWindow()) {
+            return EndAborted(window);
+        }
         if (written) {
             grids.ShadeByteCells(n);
         }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "iic/i2c_report.h"
 #include "iow/iowkit.h"
@@ -19,19 +20,33 @@ inline constexpr auto kAckPollLimit = std::chrono::milliseconds(20);
 // keeps an adapter that answers faster from flooding the bus.
 inline constexpr auto kAckPollInterval = std::chrono::microseconds(250);
 
+// Called once per operation, right after its first request was sent and before its reply is
+// read, so that the caller can let the window repaint while the adapter works. Returning
+// false abandons the operation: no reply is read and nothing more is sent.
+using WhileWaiting = std::function<bool()>;
+
 // Switches the I2C function on (flag 1) or off (flag 0). Returns what IowKitWrite returned.
 std::uint32_t IicEnable(IowKitHandle handle, std::uint8_t flag);
 
 struct IicByte {
     bool ok = false;         // a reply carrying the byte was read
     std::uint8_t value = 0;  // 0 when !ok
+    bool abandoned = false;  // WhileWaiting said stop
+};
+
+struct IicWriteResult {
+    bool ok = false;  // the memory acknowledged every byte
+    bool abandoned = false;
+    explicit operator bool() const { return ok; }
 };
 
 // Reads the memory byte at `offset`: set-address request, then a read request.
-IicByte IicReadEepromByte(IowKitHandle handle, std::uint8_t offset);
+IicByte IicReadEepromByte(IowKitHandle handle, std::uint8_t offset,
+                          const WhileWaiting& whileWaiting = nullptr);
 
-// Writes `value` at `offset`. Returns whether the memory acknowledged every byte.
-bool IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std::uint8_t value);
+// Writes `value` at `offset`.
+IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std::uint8_t value,
+                                  const WhileWaiting& whileWaiting = nullptr);
 
 // Whether a device acknowledges `addressByte` (0..255, either direction).
 bool IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte);
