@@ -27,21 +27,16 @@ const std::array<std::uint8_t, 256>& SampleEdid() {
 VirtualAdapter::VirtualAdapter() { Reset(); }
 
 void VirtualAdapter::Reset() {
-    present_ = true;
-    unplugged_ = false;
-    unplugAfter_ = -1;
-    exchanges_ = 0;
-    dropReplies_ = 0;
-    instantTimeouts_ = false;
-    refused_.clear();
-    latency_ = {};
-    i2cEnabled_ = false;
     devices_.clear();
     auto eeprom = std::make_unique<Eeprom24C02>();
     eeprom->Memory() = SampleEdid();
     eeprom_ = eeprom.get();
     devices_.push_back(std::move(eeprom));
     current_ = nullptr;
+    ClearFaults();
+    instantTimeouts_ = false;
+    latency_ = {};
+    i2cEnabled_ = false;
     traffic_.clear();
     recording_ = true;
 }
