@@ -5,22 +5,12 @@
 #include "image/byte_cells.h"
 #include "image/edid_image.h"
 #include "image/grid_views.h"
+#include "recording_grids.h"
 
 using namespace quillon;
+using quillon::testing::RecordingGrids;
 
 namespace {
-
-// Records every grid operation and yield as a line, e.g. "mark 5", "set 5 41", "yield".
-class RecordingGrids : public GridViews {
-  public:
-    QStringList log;
-    void MarkByteCells(int n) override { log << QStringLiteral("mark %1").arg(n); }
-    void SetByteCells(int n, std::uint8_t b) override {
-        log << QStringLiteral("set %1 %2").arg(n).arg(QString::fromStdString(HexText(b)));
-    }
-    void ShadeByteCells(int n) override { log << QStringLiteral("shade %1").arg(n); }
-    std::string HexCellText(int) const override { return {}; }
-};
 
 EdidImage ImageWithBlockSums(std::uint8_t block1Sum, std::uint8_t block2Sum) {
     EdidImage image{};

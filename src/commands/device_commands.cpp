@@ -23,6 +23,21 @@ void EndDeviceCommand(CommandWindow& window) {
 // pointer and the controls are put back; no exchange is made.
 void EndAborted(CommandWindow& window) { window.EnableButtons(); }
 
+// Read and Write EDID show two states per byte, each painted by one yield: the byte's red
+// mark, then its outcome. Both yields that come between two bytes (the previous byte's
+// outcome, this byte's mark) run while this byte's first request is on the wire, so the
+// window repaints in time that the adapter takes anyway. The operator sees the same states in
+// the same order; only the request leaves a little earlier. A close during either yield
+// abandons the request: its reply is not read and nothing more is sent.
+// BetweenBytes is that work: the previous byte's closing yield, then this byte's mark.
+WhileWaiting BetweenBytes(CommandWindow& window, int byteNumber) {
+    return [&window, byteNumber] {
+        if (byteNumber > 1 && !window.YieldToWindow()) return false;
+        window.Grids().MarkByteCells(byteNumber);
+        return window.YieldToWindow();
+    };
+}
+
 }  // namespace
 
 void ReadEdid(CommandWindow& window) {
@@ -30,13 +45,9 @@ void ReadEdid(CommandWindow& window) {
     window.DisableButtons();
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
-    const WhileWaiting yield = [&window] { return window.YieldToWindow(); };
     BlockChecksum checksum;
     for (int n = 1; n <= count; ++n) {
-        grids.MarkByteCells(n);
-        // The first yield runs while the set-address request is on the wire, so the window
-        // repaints in time that the adapter takes anyway.
-        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n), yield);
+        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n), BetweenBytes(window, n));
         if (byte.abandoned) return EndAborted(window);
         grids.SetByteCells(n, byte.value);
         window.EdidData()[n - 1] = byte.value;
@@ -45,8 +56,8 @@ void ReadEdid(CommandWindow& window) {
         if (badBlock || !byte.ok) {
             grids.MarkByteCells(n);
         }
-        if (!window.YieldToWindow()) return EndAborted(window);
     }
+    if (count > 0 && !window.YieldToWindow()) return EndAborted(window);
     EndDeviceCommand(window);
 }
 
@@ -58,26 +69,26 @@ void WriteEdid(CommandWindow& window) {
     window.DisableButtons();
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
-    const WhileWaiting yield = [&window] { return window.YieldToWindow(); };
     for (int n = 1; n <= count; ++n) {
-        grids.MarkByteCells(n);
+        const WhileWaiting betweenBytes = BetweenBytes(window, n);
         // The cells hold two hex digits or nothing; anything else is not sent and stays red.
-        // The operator cannot edit the cells, so reading the text before the yield gives the
-        // same value as after it; the yield then runs while the request is on the wire.
+        // The operator cannot edit the cells, so reading the text before the yields gives the
+        // same value as after them.
         const std::optional<std::uint8_t> value = ParseHexText(grids.HexCellText(n));
         bool written = false;
         if (value.has_value()) {
-            const IicWriteResult result = IicWriteEepromByte(handle, OffsetOf(n), *value, yield);
+            const IicWriteResult result =
+                IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);
             if (result.abandoned) return EndAborted(window);
             written = result.ok;
-        } else if (!window.YieldToWindow()) {
+        } else if (!betweenBytes()) {
             return EndAborted(window);
         }
         if (written) {
             grids.ShadeByteCells(n);
         }
-        if (!window.YieldToWindow()) return EndAborted(window);
     }
+    if (count > 0 && !window.YieldToWindow()) return EndAborted(window);
     EndDeviceCommand(window);
 }
 

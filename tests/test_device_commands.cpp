@@ -1,0 +1,129 @@
+// Read and Write EDID over a recording window without widgets: every state a command shows
+// (a byte's mark, then its outcome) must be followed by a yield before the next state
+// replaces it, or the operator would not see the mark move. Also checks that a yield
+// refused mid-command ends the command without another exchange.
+
+#include <QtTest>
+
+#include "commands/device_commands.h"
+#include "iic/iic.h"
+#include "iow/virtual/virtual_backend.h"
+#include "recording_grids.h"
+
+using namespace quillon;
+using quillon::iow::TheVirtualAdapter;
+using quillon::testing::RecordingGrids;
+
+namespace {
+
+// The window side of a command: grids that record, a yield that logs "yield" and can
+// report the window closing (then closes the adapter, as shut-down does).
+class RecordingWindow : public CommandWindow {
+  public:
+    RecordingGrids grids;
+    int refuseYield = -1;  // the yield (counted from 0) that reports the window closing
+    int yields = 0;
+    int exchangesAtRefusal = -1;
+
+    IowKitHandle OpenAdapter() override { return handle_ = IowKitOpenDevice(); }
+    void CloseAdapter() override { IowKitCloseDevice(handle_); }
+    void ResetHandle() override { handle_ = 0; }
+    IowKitHandle Handle() const override { return handle_; }
+    void DisableButtons() override {}
+    void EnableButtons() override {}
+    bool YieldToWindow() override {
+        grids.log << "yield";
+        if (yields++ == refuseYield) {
+            exchangesAtRefusal = int(TheVirtualAdapter().TrafficLog().size());
+            IowKitCloseDevice(handle_);
+            return false;
+        }
+        return true;
+    }
+    std::int16_t ByteCount() const override { return 256; }
+    EdidImage& EdidData() override { return image_; }
+    GridViews& Grids() override { return grids; }
+    bool ConfirmOverwrite() override { return true; }
+    std::string ResultText() const override { return {}; }
+    void SetResultText(const std::string&) override {}
+
+  private:
+    IowKitHandle handle_ = 0;
+    EdidImage image_{};
+};
+
+// What the operator sees: the log cut at each yield, keeping the last state shown before it.
+QStringList PaintedStates(const QStringList& log) {
+    QStringList painted;
+    QString last;
+    for (const QString& entry : log) {
+        if (entry != "yield") {
+            last = entry;
+        } else if (!last.isEmpty()) {
+            painted << last;
+            last.clear();
+        }
+    }
+    return painted;
+}
+
+// Each byte's mark, then its shade (a read value is shaded as soon as it is shown).
+QStringList MarkThenShadePerByte() {
+    QStringList states;
+    for (int n = 1; n <= 256; ++n)
+        states << QStringLiteral("mark %1").arg(n) << QStringLiteral("shade %1").arg(n);
+    return states;
+}
+
+}  // namespace
+
+class TestDeviceCommands : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        TheVirtualAdapter().Reset();
+        const IowKitHandle handle = IowKitOpenDevice();
+        QVERIFY(handle != 0);
+        IicEnable(handle, 1);
+        IowKitCloseDevice(handle);
+        TheVirtualAdapter().Eeprom().SetWriteCycle({});
+    }
+
+    void everyStateIsPaintedInOrder() {
+        RecordingWindow read;
+        ReadEdid(read);
+        QCOMPARE(PaintedStates(read.grids.log), MarkThenShadePerByte());
+
+        RecordingWindow write;
+        for (int n = 1; n <= 256; ++n) write.grids.SetByteCells(n, std::uint8_t(n * 7));
+        write.grids.log.clear();
+        WriteEdid(write);
+        QCOMPARE(PaintedStates(write.grids.log), MarkThenShadePerByte());
+        for (int k = 0; k < 256; ++k)
+            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[k], std::uint8_t((k + 1) * 7));
+    }
+
+    void aRefusedYieldEndsTheCommand_data() {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("refuseYield");
+        for (int yield : {0, 1, 2, 3, 200, 511}) {
+            QTest::addRow("read, yield %d", yield) << false << yield;
+            QTest::addRow("write, yield %d", yield) << true << yield;
+        }
+    }
+    void aRefusedYieldEndsTheCommand() {
+        QFETCH(bool, write);
+        QFETCH(int, refuseYield);
+        RecordingWindow window;
+        window.refuseYield = refuseYield;
+        write ? WriteEdid(window) : ReadEdid(window);
+        QCOMPARE(window.yields, refuseYield + 1);
+        QCOMPARE(window.grids.log.last(), QStringLiteral("yield"));
+        // The request already on the wire may stand; nothing is sent or read after it.
+        QCOMPARE(int(TheVirtualAdapter().TrafficLog().size()), window.exchangesAtRefusal);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeviceCommands)
+#include "test_device_commands.moc"
