@@ -291,7 +291,11 @@ class TestFileCommands : public QObject {
 
     // --- Whole round trips ---
 
+    // The corpus lies beside the checkout, not in it; a clone elsewhere runs without it.
+    static bool CorpusPresent() { return QDir(QStringLiteral(QUILLON_CORPUS_DIR)).exists(); }
+
     void corpusOpensWithItsChecksumMarksAndSavesBack() {
+        if (!CorpusPresent()) QSKIP("no EDID corpus beside this checkout (../shared/edid-corpus)");
         const QDir corpus(QStringLiteral(QUILLON_CORPUS_DIR));
         const QStringList names = corpus.entryList(QStringList{"*.bin"}, QDir::Files);
         QVERIFY(names.size() >= 100);
@@ -321,6 +325,7 @@ class TestFileCommands : public QObject {
     }
 
     void openWriteReadSaveGivesTheSameFile() {
+        if (!CorpusPresent()) QSKIP("no EDID corpus beside this checkout (../shared/edid-corpus)");
         const QString source = QStringLiteral(QUILLON_CORPUS_DIR) + "/acer-x34.bin";
         const QByteArray original = ReadAll(source);
         QCOMPARE(original.size(), 256);
