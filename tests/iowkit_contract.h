@@ -6,9 +6,11 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include "commands/device_commands.h"
 #include "iic/iic.h"
 #include "iow/iowkit.h"
 #include "iow/virtual/virtual_adapter.h"
+#include "recording_window.h"
 
 namespace quillon::iow {
 
@@ -19,6 +21,9 @@ class AdapterRig {
     virtual VirtualAdapter& Model() = 0;
     // A freshly plugged adapter with no faults and an empty traffic log.
     virtual void Fresh() = 0;
+    virtual std::uint32_t ProductId() const { return VirtualAdapter::kProductId; }
+    // Calls that would have hung on the real system, one line each; empty when none.
+    virtual std::string Violations() { return {}; }
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -69,9 +74,12 @@ class IowKitContract : public QObject {
   private slots:
     void init() { rig_.Fresh(); }
     void cleanup() {
+        const std::string violations = rig_.Violations();
         // Close whatever a failed test left open, so the next one can open the adapter.
         model().SetPresent(true);
+        model().SetTakingReports(true);
         for (int n = 1; n <= 4; ++n) IowKitCloseDevice(IowKitGetDeviceHandle(1));
+        QVERIFY2(violations.empty(), violations.c_str());
     }
 
     void openFindsThePluggedAdapter() {
@@ -80,7 +88,7 @@ class IowKitContract : public QObject {
         QCOMPARE(IowKitGetNumDevs(), 1u);
         QCOMPARE(IowKitGetDeviceHandle(1), handle);
         QCOMPARE(IowKitGetDeviceHandle(2), 0u);
-        QCOMPARE(IowKitGetProductId(handle), VirtualAdapter::kProductId);
+        QCOMPARE(IowKitGetProductId(handle), rig_.ProductId());
         QCOMPARE(IowKitGetRevision(handle), VirtualAdapter::kRevision);
         std::uint8_t serial[kIowSerialBufferBytes];
         std::memset(serial, 0xEE, sizeof serial);
@@ -288,21 +296,99 @@ class IowKitContract : public QObject {
         IowKitCloseDevice(handle);
     }
 
-    void lateReplyIsNotTakenForTheNextRequest() {
-        const IowKitHandle handle = OpenEnabled();
-        IowKitSetTimeout(handle, 20);
-        model().SetLatency(std::chrono::milliseconds(35));
-        Bytes buffer = Report({2, 0x82, 0xA0, 0x10});
-        IowKitWrite(handle, 1, buffer.data(), 8);
-        QCOMPARE(IowKitRead(handle, 1, buffer.data(), 8), 0u);  // times out; the reply comes later
-        model().SetLatency({});
-        buffer = Report({3, 1, 0xA1});
-        IowKitWrite(handle, 1, buffer.data(), 8);
-        QCOMPARE(IowKitRead(handle, 1, buffer.data(), 8), 8u);
-        QCOMPARE(buffer[0], 3);  // the read request's own reply, not the late write reply
-        QCOMPARE(buffer[2], SampleEdid()[0x10]);
-        IowKitSetTimeout(handle, 200);
+    // The adapter's replies carry nothing that ties them to a request, and the driver keeps
+    // them in order across close and open: a reply later than the time-out must never be
+    // taken for the answer to a later request.
+    void aReplyIsNeverCreditedToAnotherRequest_data() {
+        QTest::addColumn<QString>("scene");
+        QTest::newRow("bus scan: 0xA0's late yes is not 0x50's") << "scan";
+        QTest::newRow("byte write: a late ack is not the next byte's") << "write cycle";
+        QTest::newRow("read after reopen: an old byte is not the new one") << "reopen";
+    }
+    void aReplyIsNeverCreditedToAnotherRequest() {
+        QFETCH(QString, scene);
+        constexpr auto kLate = std::chrono::milliseconds(230);  // the time-out is 200 ms
+        IowKitHandle handle = OpenEnabled();
+        if (scene == "scan") {
+            model().SetLatency(kLate);
+            QVERIFY(!IicProbeAddress(handle, 0xA0));
+            model().SetLatency({});
+            QVERIFY(!IicProbeAddress(handle, 0x50));
+            QVERIFY(IicProbeAddress(handle, 0xA0));
+            QVERIFY(!IicProbeAddress(handle, 0x52));
+        }
+        if (scene == "write cycle") {  // the next byte meets the late one's write cycle
+            model().Eeprom().SetWriteCycle(std::chrono::milliseconds(300));
+            model().SetLatency(kLate);
+            QVERIFY(!IicWriteEepromByte(handle, 2, 0x22));
+            model().SetLatency({});
+            for (std::uint8_t offset : {3, 4}) {
+                const std::uint8_t value = 0x30 + offset;
+                if (IicWriteEepromByte(handle, offset, value))
+                    QCOMPARE(model().Eeprom().Memory()[offset], value);
+            }
+        }
+        if (scene == "reopen") {
+            QVERIFY(SampleEdid()[0x10] != SampleEdid()[0x20]);
+            const IicByte late = IicReadEepromByte(handle, 0x10, [&] {
+                model().SetLatency(kLate);  // the read request's reply, not the set-address one
+                return true;
+            });
+            QVERIFY(!late.ok);
+            IowKitCloseDevice(handle);
+            model().SetLatency({});
+            handle = IowKitOpenDevice();
+            const IicByte next = IicReadEepromByte(handle, 0x20);
+            QVERIFY(next.ok);
+            QCOMPARE(next.value, SampleEdid()[0x20]);
+        }
         IowKitCloseDevice(handle);
+    }
+
+    // An adapter that stops taking reports costs each command a few time-outs, not one per
+    // byte; every byte stays red, and once it takes reports again the next command works.
+    void aStoppedAdapterEndsEveryCommandQuickly() {
+        OpenEnabled();
+        IowKitCloseDevice(IowKitGetDeviceHandle(1));
+        model().Eeprom().SetWriteCycle({});
+        model().SetTakingReports(false);
+        for (const char* command : {"read", "write", "scan"}) {
+            testing::RecordingWindow window;
+            for (int n = 1; n <= 256; ++n) window.grids.SetByteCells(n, 0x11);
+            QElapsedTimer timer;
+            timer.start();
+            if (command == std::string("read")) ReadEdid(window);
+            if (command == std::string("write")) WriteEdid(window);
+            if (command == std::string("scan")) ScanBus(window);
+            QVERIFY2(timer.elapsed() < 15000, command);
+            QVERIFY2(window.buttonsEnabled && window.Handle() == 0, command);
+            if (command == std::string("scan")) {
+                QCOMPARE(window.result, std::string(kNoDevicesText));
+                continue;
+            }
+            for (int n = 1; n <= 256; ++n) QVERIFY2(window.grids.Red(n), command);
+        }
+        QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(),
+                           model().Eeprom().Memory().begin()));
+        model().SetTakingReports(true);
+        testing::RecordingWindow window;
+        ReadEdid(window);
+        for (int n = 1; n <= 256; ++n) QVERIFY(!window.grids.Red(n));
+        QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(), window.image.begin()));
+    }
+
+    // Plugged in again, the chip has its I2C function off; the next command switches it on.
+    void aRepluggedAdapterAnswersTheNextCommand() {
+        IowKitHandle handle = OpenEnabled();
+        model().SetInstantTimeouts(true);
+        model().UnplugAfterExchanges(0);
+        QVERIFY(!IicProbeAddress(handle, 0xA0));
+        IowKitCloseDevice(handle);
+        model().ClearFaults();
+        testing::RecordingWindow window;
+        ReadEdid(window);
+        for (int n = 1; n <= 256; ++n) QVERIFY(!window.grids.Red(n));
+        QVERIFY(std::equal(SampleEdid().begin(), SampleEdid().end(), window.image.begin()));
     }
 
   private:

@@ -8,49 +8,13 @@
 #include "commands/device_commands.h"
 #include "iic/iic.h"
 #include "iow/virtual/virtual_backend.h"
-#include "recording_grids.h"
+#include "recording_window.h"
 
 using namespace quillon;
 using quillon::iow::TheVirtualAdapter;
-using quillon::testing::RecordingGrids;
+using quillon::testing::RecordingWindow;
 
 namespace {
-
-// The window side of a command: grids that record, a yield that logs "yield" and can
-// report the window closing (then closes the adapter, as shut-down does).
-class RecordingWindow : public CommandWindow {
-  public:
-    RecordingGrids grids;
-    int refuseYield = -1;  // the yield (counted from 0) that reports the window closing
-    int yields = 0;
-    int exchangesAtRefusal = -1;
-
-    IowKitHandle OpenAdapter() override { return handle_ = IowKitOpenDevice(); }
-    void CloseAdapter() override { IowKitCloseDevice(handle_); }
-    void ResetHandle() override { handle_ = 0; }
-    IowKitHandle Handle() const override { return handle_; }
-    void DisableButtons() override {}
-    void EnableButtons() override {}
-    bool YieldToWindow() override {
-        grids.log << "yield";
-        if (yields++ == refuseYield) {
-            exchangesAtRefusal = int(TheVirtualAdapter().TrafficLog().size());
-            IowKitCloseDevice(handle_);
-            return false;
-        }
-        return true;
-    }
-    std::int16_t ByteCount() const override { return 256; }
-    EdidImage& EdidData() override { return image_; }
-    GridViews& Grids() override { return grids; }
-    bool ConfirmOverwrite() override { return true; }
-    std::string ResultText() const override { return {}; }
-    void SetResultText(const std::string&) override {}
-
-  private:
-    IowKitHandle handle_ = 0;
-    EdidImage image_{};
-};
 
 // What the operator sees: the log cut at each yield, keeping the last state shown before it.
 QStringList PaintedStates(const QStringList& log) {
@@ -117,11 +81,15 @@ class TestDeviceCommands : public QObject {
         QFETCH(int, refuseYield);
         RecordingWindow window;
         window.refuseYield = refuseYield;
+        int exchangesAtRefusal = -1;
+        window.onRefusal = [&] {
+            exchangesAtRefusal = int(TheVirtualAdapter().TrafficLog().size());
+        };
         write ? WriteEdid(window) : ReadEdid(window);
         QCOMPARE(window.yields, refuseYield + 1);
         QCOMPARE(window.grids.log.last(), QStringLiteral("yield"));
         // The request already on the wire may stand; nothing is sent or read after it.
-        QCOMPARE(int(TheVirtualAdapter().TrafficLog().size()), window.exchangesAtRefusal);
+        QCOMPARE(int(TheVirtualAdapter().TrafficLog().size()), exchangesAtRefusal);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "commands/device_commands.h"
 
 #include <cstdio>
+#include <tuple>
 
 #include "iic/iic.h"
 #include "image/byte_cells.h"
@@ -10,6 +11,27 @@ namespace quillon {
 namespace {
 
 std::uint8_t OffsetOf(int byteNumber) { return static_cast<std::uint8_t>((byteNumber - 1) % 256); }
+
+// Whether the adapter still answers during one command. Each unanswered exchange costs a read
+// time-out and a quiet wait (or the driver's one-second write time-out), so after a few in a
+// row the command stops talking to the adapter: the bytes not done stay red, and an adapter
+// that died ends the command in seconds rather than minutes.
+class AdapterAnswers {
+  public:
+    static constexpr int kUnansweredExchangesBeforeGivingUp = 5;
+
+    // Switches the I2C function on: an adapter plugged in again since start-up has it off.
+    // The enable report gets no reply; when it cannot be written the adapter is not answering.
+    explicit AdapterAnswers(IowKitHandle handle)
+        : unanswered_(IicEnable(handle, 1) == std::tuple_size_v<I2cReport>
+                          ? 0
+                          : kUnansweredExchangesBeforeGivingUp) {}
+    bool Answering() const { return unanswered_ < kUnansweredExchangesBeforeGivingUp; }
+    void Note(bool noAnswer) { unanswered_ = noAnswer ? unanswered_ + 1 : 0; }
+
+  private:
+    int unanswered_;
+};
 
 // The end of a device command's frame: close the adapter, then the gating sees the handle
 // that the command opened, then the handle is dropped.
@@ -43,11 +65,19 @@ WhileWaiting BetweenBytes(CommandWindow& window, int byteNumber) {
 void ReadEdid(CommandWindow& window) {
     const IowKitHandle handle = window.OpenAdapter();
     window.DisableButtons();
+    AdapterAnswers adapter(handle);
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
     BlockChecksum checksum;
     for (int n = 1; n <= count; ++n) {
-        const IicByte byte = IicReadEepromByte(handle, OffsetOf(n), BetweenBytes(window, n));
+        const WhileWaiting betweenBytes = BetweenBytes(window, n);
+        IicByte byte;
+        if (adapter.Answering()) {
+            byte = IicReadEepromByte(handle, OffsetOf(n), betweenBytes);
+            adapter.Note(byte.noAnswer);
+        } else if (!betweenBytes()) {
+            return EndAborted(window);
+        }
         if (byte.abandoned) return EndAborted(window);
         grids.SetByteCells(n, byte.value);
         window.EdidData()[n - 1] = byte.value;
@@ -67,6 +97,7 @@ void WriteEdid(CommandWindow& window) {
     }
     const IowKitHandle handle = window.OpenAdapter();
     window.DisableButtons();
+    AdapterAnswers adapter(handle);
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
     for (int n = 1; n <= count; ++n) {
@@ -76,10 +107,11 @@ void WriteEdid(CommandWindow& window) {
         // same value as after them.
         const std::optional<std::uint8_t> value = ParseHexText(grids.HexCellText(n));
         bool written = false;
-        if (value.has_value()) {
+        if (value.has_value() && adapter.Answering()) {
             const IicWriteResult result =
                 IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);
             if (result.abandoned) return EndAborted(window);
+            adapter.Note(result.noAnswer);
             written = result.ok;
         } else if (!betweenBytes()) {
             return EndAborted(window);
@@ -103,9 +135,12 @@ void ScanBus(CommandWindow& window) {
     window.SetResultText("");
     if (!window.YieldToWindow()) return EndAborted(window);
     const IowKitHandle handle = window.OpenAdapter();
-    for (int address = 0; address <= 255; ++address) {
+    AdapterAnswers adapter(handle);
+    for (int address = 0; address <= 255 && adapter.Answering(); ++address) {
         const auto addressByte = static_cast<std::uint8_t>(address);
-        if (IicProbeAddress(handle, addressByte)) {
+        const IicProbeResult probe = IicProbeAddress(handle, addressByte);
+        adapter.Note(probe.noAnswer);
+        if (probe) {
             window.SetResultText(window.ResultText() + ScanLine(addressByte));
             if (!window.YieldToWindow()) return EndAborted(window);
         }

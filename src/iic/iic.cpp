@@ -8,7 +8,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class Outcome { Done, Failed, Abandoned };
+enum class Outcome { Done, Failed, NoAnswer, Abandoned };
 
 // Writes `request` into `buffer` and sends it, runs `whileWaiting` (if any; also when the
 // write failed, so that the caller's wait happens all the same), then reads one reply into
@@ -45,7 +45,7 @@ Outcome WriteWithAckPolling(IowKitHandle handle, I2cReport& buffer, const I2cRep
             case ReplyVerdict::Done:
                 return Outcome::Done;
             case ReplyVerdict::Failed:
-                return Outcome::Failed;
+                return got == 0 ? Outcome::NoAnswer : Outcome::Failed;
             case ReplyVerdict::AddressRefused:
                 if (lastAttempt) return Outcome::Failed;
                 std::this_thread::sleep_for(kAckPollInterval);
@@ -69,14 +69,16 @@ IicByte IicReadEepromByte(IowKitHandle handle, std::uint8_t offset,
             break;
         case Outcome::Failed:
             return {};
+        case Outcome::NoAnswer:
+            return {.noAnswer = true};
         case Outcome::Abandoned:
-            return {false, 0, true};
+            return {.abandoned = true};
     }
     const std::uint32_t got = Exchange(handle, buffer, ReadRequestReport());
     if (!ReadReplyCarriesData(buffer, got)) {
-        return {};
+        return {.noAnswer = got == 0};
     }
-    return {true, buffer[2]};
+    return {.ok = true, .value = buffer[2]};
 }
 
 IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std::uint8_t value,
@@ -84,13 +86,13 @@ IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std:
     I2cReport buffer{};
     const Outcome outcome =
         WriteWithAckPolling(handle, buffer, ByteWriteReport(offset, value), 3, whileWaiting);
-    return {outcome == Outcome::Done, outcome == Outcome::Abandoned};
+    return {outcome == Outcome::Done, outcome == Outcome::Abandoned, outcome == Outcome::NoAnswer};
 }
 
-bool IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte) {
+IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte) {
     I2cReport buffer{};
     const std::uint32_t got = Exchange(handle, buffer, ProbeReport(addressByte));
-    return got > 0 && (buffer[1] & 0x01) != 0;
+    return {got > 0 && (buffer[1] & 0x01) != 0, got == 0};
 }
 
 }  // namespace quillon

@@ -1,15 +1,23 @@
 // The IowKit functions over the kernel's iowarrior driver. Each adapter is two device nodes,
-// interface 0 (pipe 0) and interface 1 (pipe 1); reports are padded to the node's report
-// size on write, and a reply longer than the caller's buffer is cut to it.
+// interface 0 (pipe 0) and interface 1 (pipe 1), opened non-blocking: the driver's read waits
+// without a time-out on an empty ring, and its write waits for ever once four reports are
+// under way on an IOW56/28/100 that stopped taking them. Every wait here is a poll bounded
+// by the read time-out. Reports are padded to the node's report size on write; a reply longer
+// than the caller's buffer is cut to it. Replies are tied to requests by reply_sync.h.
+#include <fcntl.h>
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <map>
+#include <set>
 
 #include "iow/handle_table.h"
 #include "iow/iowkit.h"
 #include "iow/linux/iow_linux_protocol.h"
 #include "iow/linux/linux_syscalls.h"
-#include "iow/reply_matching.h"
+#include "iow/reply_sync.h"
 #include "iow/serial_number.h"
 
 namespace quillon::iow {
@@ -17,6 +25,54 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kDefaultTimeoutMs = 1000;
+constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+
+int MsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long>(0, left.count()));
+}
+
+// poll(2) until `deadline`; an interrupted poll goes on with the time that is left. Returns
+// revents, 0 on time-out, -errno on failure.
+int PollUntil(LinuxSyscalls& sys, int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const int result = sys.Poll(fd, events, MsUntil(deadline));
+        if (result != -EINTR) return result;
+    }
+}
+
+constexpr int kNodeGone = POLLERR | POLLHUP | POLLNVAL;
+
+// One node's ring in the driver.
+class NodeQueue : public ReportQueue {
+  public:
+    NodeQueue(LinuxSyscalls& sys, int fd, std::uint32_t reportSize)
+        : sys_(sys), fd_(fd), reportSize_(reportSize) {}
+    Take TryTake(std::vector<std::uint8_t>& report) override {
+        report.resize(reportSize_);
+        for (;;) {
+            const long got = sys_.Read(fd_, report.data(), report.size());
+            if (got > 0) {
+                report.resize(static_cast<std::size_t>(got));
+                return Take::Got;
+            }
+            if (got == -EINTR) continue;
+            return got == -EAGAIN ? Take::Empty : Take::Gone;
+        }
+    }
+    Wait WaitQueued(int timeoutMs) override {
+        const int revents =
+            PollUntil(sys_, fd_, POLLIN, Clock::now() + std::chrono::milliseconds(timeoutMs));
+        if (revents < 0 || (revents & kNodeGone) != 0) return Wait::Gone;
+        return (revents & POLLIN) != 0 ? Wait::Ready : Wait::TimedOut;
+    }
+
+  private:
+    LinuxSyscalls& sys_;
+    int fd_;
+    std::uint32_t reportSize_;
+};
 
 struct OpenLinuxAdapter {
     int fd[2] = {-1, -1};
@@ -24,12 +80,15 @@ struct OpenLinuxAdapter {
     std::uint32_t productId = 0;
     std::uint32_t revision = 0;
     std::string serial;
-    std::uint8_t lastRequestId = 0;
+    std::string i2cNode;  // path and USB device: who it is across opens
+    ReplySync sync{static_cast<int>(kDefaultTimeoutMs)};
 };
 
 struct Backend {
     HandleTable<OpenLinuxAdapter> handles;
     std::uint32_t timeoutMs = kDefaultTimeoutMs;
+    // I2C nodes closed while a reply was still due: it may wait in the ring at the next open.
+    std::set<std::string> outstandingReplies;
 };
 
 Backend& TheBackend() {
@@ -39,6 +98,21 @@ Backend& TheBackend() {
 
 bool ValidPipe(std::uint32_t pipe) { return pipe == kIowPipeIoPorts || pipe == kIowPipeI2c; }
 
+// GETINFO, or the same facts from sysfs where the ioctl is not there for this program.
+bool ReadNodeInfo(LinuxSyscalls& sys, int fd, DeviceNode& node) {
+    const int result = sys.GetInfo(fd, node.info);
+    if (result == -ENOTTY) {
+        const std::string folder = SysfsInterfaceFolder(node.path);
+        if (!InfoFromSysfs(
+                [&](const std::string& file) { return sys.ReadTextFile(folder + "/" + file); },
+                node.info))
+            return false;
+    } else if (result != 0) {
+        return false;
+    }
+    return node.info.report_size != 0;
+}
+
 }  // namespace
 }  // namespace quillon::iow
 
@@ -46,15 +120,16 @@ using namespace quillon::iow;
 
 IowKitHandle IowKitOpenDevice() {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
+    Backend& backend = TheBackend();
     std::vector<std::string> paths = sys.ListDeviceNodes();
     SortNodePaths(paths);
     std::vector<DeviceNode> nodes;
     std::map<std::string, int> fds;
     for (const std::string& path : paths) {
-        const int fd = sys.Open(path);
+        const int fd = sys.Open(path, kOpenFlags);
         if (fd < 0) continue;  // busy (held by another program) or no permission
-        DeviceNode node{path, {}};
-        if (sys.GetInfo(fd, node.info) != 0 || node.info.report_size == 0) {
+        DeviceNode node{path, {}, sys.CanonicalPath(SysfsInterfaceFolder(path) + "/..")};
+        if (!ReadNodeInfo(sys, fd, node)) {
             sys.Close(fd);
             continue;
         }
@@ -73,23 +148,35 @@ IowKitHandle IowKitOpenDevice() {
         adapter->productId = pair.pipe1.info.product;
         adapter->revision = pair.pipe1.info.revision;
         adapter->serial = pair.serial;
+        adapter->i2cNode = pair.pipe1.path + " " + pair.pipe1.usbDevice;
+        adapter->sync.SetQuietMs(static_cast<int>(backend.timeoutMs));
+        adapter->sync.SetOutstanding(backend.outstandingReplies.erase(adapter->i2cNode) > 0);
+        // Reports left unread in the rings answer nothing of ours.
+        for (int pipe = 0; pipe < 2; ++pipe) {
+            NodeQueue queue(sys, adapter->fd[pipe], adapter->reportSize[pipe]);
+            DiscardQueued(queue);
+        }
         adapters.push_back(std::move(adapter));
     }
     for (const auto& [path, fd] : fds) sys.Close(fd);  // nodes without a partner
-    return TheBackend().handles.AddGroup(std::move(adapters));
+    return backend.handles.AddGroup(std::move(adapters));
 }
 
 void IowKitCloseDevice(IowKitHandle handle) {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
-    for (const auto& adapter : TheBackend().handles.RemoveGroupOf(handle)) {
+    Backend& backend = TheBackend();
+    for (const auto& adapter : backend.handles.RemoveGroupOf(handle)) {
+        if (adapter->sync.Outstanding()) backend.outstandingReplies.insert(adapter->i2cNode);
         sys.Close(adapter->fd[0]);
         sys.Close(adapter->fd[1]);
     }
 }
 
 bool IowKitSetTimeout(IowKitHandle handle, std::uint32_t timeoutMs) {
-    if (TheBackend().handles.Find(handle) == nullptr) return false;
+    OpenLinuxAdapter* adapter = TheBackend().handles.Find(handle);
+    if (adapter == nullptr) return false;
     TheBackend().timeoutMs = timeoutMs;  // kept for later opens too
+    adapter->sync.SetQuietMs(static_cast<int>(timeoutMs));
     return true;
 }
 
@@ -99,10 +186,21 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
     if (adapter == nullptr || !ValidPipe(pipe)) return 0;
     const std::vector<std::uint8_t> report = PadReport(buffer, length, adapter->reportSize[pipe]);
     if (report.empty()) return 0;
-    const long written =
-        CurrentLinuxSyscalls().Write(adapter->fd[pipe], report.data(), report.size());
-    if (written != static_cast<long>(report.size())) return 0;
-    if (pipe == kIowPipeI2c) adapter->lastRequestId = buffer[0];
+    LinuxSyscalls& sys = CurrentLinuxSyscalls();
+    const int fd = adapter->fd[pipe];
+    NodeQueue queue(sys, fd, adapter->reportSize[pipe]);
+    if (pipe == kIowPipeI2c && !adapter->sync.BeforeRequest(queue)) return 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs);
+    for (;;) {
+        const long written = sys.Write(fd, report.data(), report.size());
+        if (written == static_cast<long>(report.size())) break;
+        if (written == -EINTR) continue;
+        if (written != -EAGAIN) return 0;
+        // Four reports under way: wait, within the time-out, until one has gone out.
+        const int revents = PollUntil(sys, fd, POLLOUT, deadline);
+        if (revents <= 0 || (revents & kNodeGone) != 0) return 0;
+    }
+    if (pipe == kIowPipeI2c) adapter->sync.RequestSent(buffer[0]);
     return length;
 }
 
@@ -111,24 +209,22 @@ std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* 
     OpenLinuxAdapter* adapter = TheBackend().handles.Find(handle);
     if (adapter == nullptr || !ValidPipe(pipe) || buffer == nullptr || length == 0) return 0;
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs);
-    std::vector<std::uint8_t> report(adapter->reportSize[pipe]);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const int ready =
-            sys.WaitReadable(adapter->fd[pipe], static_cast<int>(std::max<long>(0, left.count())));
-        if (ready <= 0) return 0;  // time-out, or the adapter is gone
-        const long got = sys.Read(adapter->fd[pipe], report.data(), report.size());
-        if (got <= 0) return 0;
-        if (pipe == kIowPipeI2c && !IsReplyTo(adapter->lastRequestId, report[0])) {
-            continue;  // a late reply to an earlier request
-        }
-        const std::uint32_t count =
-            std::min<std::uint32_t>(length, static_cast<std::uint32_t>(got));
-        std::copy_n(report.begin(), count, buffer);
-        return count;
+    NodeQueue queue(sys, adapter->fd[pipe], adapter->reportSize[pipe]);
+    const int timeoutMs = static_cast<int>(TheBackend().timeoutMs);
+    std::vector<std::uint8_t> report;
+    if (pipe == kIowPipeI2c) {
+        report = adapter->sync.AwaitReply(queue, timeoutMs);
+    } else if (queue.TryTake(report) != ReportQueue::Take::Got) {
+        // The IO ports report a change of their pins; nothing ties them to a request.
+        report.clear();
+        if (queue.WaitQueued(timeoutMs) != ReportQueue::Wait::Ready ||
+            queue.TryTake(report) != ReportQueue::Take::Got)
+            report.clear();
     }
+    const std::uint32_t count =
+        std::min<std::uint32_t>(length, static_cast<std::uint32_t>(report.size()));
+    std::copy_n(report.begin(), count, buffer);
+    return count;
 }
 
 std::uint32_t IowKitGetProductId(IowKitHandle handle) {

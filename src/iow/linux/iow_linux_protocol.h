@@ -3,9 +3,12 @@
 // The wire side of the Linux backend: what the kernel's iowarrior driver exchanges with user
 // space. Plain functions, tested without a device.
 
-#include <array>
+#include <sys/ioctl.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,8 @@ namespace quillon::iow {
 
 inline constexpr char kDeviceFolder[] = "/dev/usb";
 inline constexpr char kNodePrefix[] = "iowarrior";
+// Each node's USB interface in sysfs: <folder>/iowarriorN/device; its parent is the USB device.
+inline constexpr char kSysfsClassFolder[] = "/sys/class/usbmisc";
 
 // struct iowarrior_info of the kernel's ABI (drivers/usb/misc/iowarrior.c); no header ships
 // it to user space.
@@ -28,16 +33,25 @@ struct IowarriorInfo {
 };
 static_assert(sizeof(IowarriorInfo) == 40, "layout of struct iowarrior_info");
 
-// _IOR(0xC0, 3, struct iowarrior_info): direction read (2) << 30 | size << 16 | type << 8 | nr.
-inline constexpr unsigned long kIowGetInfoRequest =
-    (2UL << 30) | (sizeof(IowarriorInfo) << 16) | (0xC0UL << 8) | 3UL;
+// The driver's IOW_GETINFO. The driver has no compat ioctl: a 32-bit program on a 64-bit
+// kernel gets ENOTTY and reads the same facts from sysfs (InfoFromSysfs).
+inline constexpr unsigned long kIowGetInfoRequest = _IOR(0xC0, 3, IowarriorInfo);
 
-// The driver's report queue holds this many unread reports per node.
-inline constexpr int kDriverQueuedReports = 16;
+// USB product ids of the IO-Warrior family that the driver serves.
+inline constexpr std::uint32_t kProductIow40 = 0x1500;
+inline constexpr std::uint32_t kProductIow24 = 0x1501;
+inline constexpr std::uint32_t kProductIow56 = 0x1503;
+inline constexpr std::uint32_t kProductIow28 = 0x1504;
+inline constexpr std::uint32_t kProductIow28L = 0x1505;
+inline constexpr std::uint32_t kProductIow100 = 0x1506;
+inline constexpr std::uint32_t kProductIow56Am = 0x158B;
 
 struct DeviceNode {
     std::string path;
     IowarriorInfo info;
+    // The USB device that the node's interface belongs to (its canonical sysfs folder); empty
+    // when sysfs does not tell.
+    std::string usbDevice;
 };
 
 // One adapter: its two nodes, interface 0 (pipe 0) and interface 1 (pipe 1, I2C).
@@ -53,11 +67,33 @@ std::string SerialOf(const IowarriorInfo& info);
 // Orders node paths as the driver numbers them: iowarrior2 before iowarrior10.
 void SortNodePaths(std::vector<std::string>& paths);
 
-// Pairs the two nodes of each adapter: nodes of the same product and serial number, one of
-// interface 0 and one of interface 1. Nodes of chips without a serial number pair with the
-// next node of the other interface in listing order. Nodes left without a partner are left
-// out. The result keeps the order of each adapter's first node.
+// Pairs the two nodes of each adapter, one of interface 0 and one of interface 1: nodes of the
+// same USB device. Where sysfs did not name the device, nodes of the same product and serial
+// number; chips without a serial number are then not paired, since node numbers come from a
+// table that every usbmisc driver shares and say nothing about which nodes belong together.
+// Nodes left without a partner are left out. The result keeps the order of each adapter's
+// first node.
 std::vector<AdapterNodes> PairNodes(const std::vector<DeviceNode>& nodes);
+
+// The driver's report size of a node: interface 0 of the IOW56, IOW28 and IOW100 has reports
+// shorter than its endpoint; every other node's report is its interrupt-in endpoint's size.
+std::uint32_t DriverReportSize(std::uint32_t product, std::uint32_t ifNum,
+                               std::uint32_t endpointBytes);
+
+// Whether the driver sends this product's reports on an interrupt-out endpoint (at most four
+// under way; a write then waits for one to complete) rather than as a control request.
+bool WritesOnInterruptOut(std::uint32_t product);
+
+// The sysfs folder of a node's USB interface: /sys/class/usbmisc/iowarriorN/device.
+std::string SysfsInterfaceFolder(const std::string& nodePath);
+
+// A sysfs number written in hexadecimal ("1501\n"); nothing when it is not one.
+std::optional<std::uint32_t> ParseSysfsHex(const std::string& text);
+
+// What IOW_GETINFO would tell, from sysfs. `read` gives the text of a file named relative to
+// the interface folder ("bInterfaceNumber", "../idProduct"), empty when it is missing. False
+// when a fact that the backend needs (interface, product, report size) is missing.
+bool InfoFromSysfs(const std::function<std::string(const std::string&)>& read, IowarriorInfo& info);
 
 // The bytes to write for an `length`-byte report on a node whose reports are `reportSize`
 // bytes: the report padded with zeros. Empty when the report does not fit.

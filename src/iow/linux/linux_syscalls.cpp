@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace quillon::iow {
 
@@ -27,8 +30,8 @@ class RealSyscalls : public LinuxSyscalls {
         closedir(dir);
         return nodes;
     }
-    int Open(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int Open(const std::string& path, int flags) override {
+        const int fd = ::open(path.c_str(), flags);
         return fd >= 0 ? fd : -errno;
     }
     void Close(int fd) override { ::close(fd); }
@@ -39,16 +42,27 @@ class RealSyscalls : public LinuxSyscalls {
         const ssize_t n = ::write(fd, bytes, length);
         return n >= 0 ? static_cast<long>(n) : -errno;
     }
-    int WaitReadable(int fd, int timeoutMs) override {
-        pollfd p{fd, POLLIN, 0};
-        const int n = ::poll(&p, 1, timeoutMs);
-        if (n < 0) return -errno;
-        if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -ENODEV;
-        return n;
-    }
     long Read(int fd, std::uint8_t* bytes, std::size_t length) override {
         const ssize_t n = ::read(fd, bytes, length);
         return n >= 0 ? static_cast<long>(n) : -errno;
+    }
+    int Poll(int fd, short events, int timeoutMs) override {
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, timeoutMs);
+        if (n < 0) return -errno;
+        return n == 0 ? 0 : p.revents;
+    }
+    std::string ReadTextFile(const std::string& path) override {
+        std::ifstream file(path);
+        if (!file) return {};
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    std::string CanonicalPath(const std::string& path) override {
+        std::error_code error;
+        const std::filesystem::path canonical = std::filesystem::canonical(path, error);
+        return error ? std::string() : canonical.string();
     }
 };
 

@@ -1,11 +1,12 @@
-// The IowKit functions over the emulated adapter. Replies wait in a queue per open adapter,
-// as in the kernel driver, until read; a read waits for the reply's latency or the time-out.
+// The IowKit functions over the emulated adapter. Its replies wait in one queue, as in the
+// kernel driver: 15 at most (the oldest is dropped), kept across close and open, each ready
+// once its latency has passed. The same reply rules as on a real adapter apply (reply_sync.h).
 #include <deque>
 #include <thread>
 
 #include "iow/handle_table.h"
 #include "iow/iowkit.h"
-#include "iow/reply_matching.h"
+#include "iow/reply_sync.h"
 #include "iow/serial_number.h"
 #include "iow/virtual/virtual_backend.h"
 
@@ -14,24 +15,56 @@ namespace quillon::iow {
 namespace {
 
 constexpr std::uint32_t kDefaultTimeoutMs = 1000;
-constexpr std::size_t kMaxQueuedReplies = 16;
+constexpr std::size_t kQueuedReplies = 15;
 
-struct OpenVirtualAdapter {
-    std::deque<VirtualAdapter::Reply> replies;
-    std::uint8_t lastRequestId = 0;
-};
+struct OpenVirtualAdapter {};
 
 struct Backend {
     VirtualAdapter adapter;
     HandleTable<OpenVirtualAdapter> handles;
     std::uint32_t timeoutMs = kDefaultTimeoutMs;
     bool open = false;  // one open file per adapter, as the driver allows
+    std::deque<VirtualAdapter::Reply> replies;
+    ReplySync sync{static_cast<int>(kDefaultTimeoutMs)};
+    std::uint32_t plugCount = 0;  // of the adapter whose replies are queued
 };
 
 Backend& TheBackend() {
     static Backend backend;
     return backend;
 }
+
+// Sleeps until `until`, unless the adapter's time-outs are to end at once.
+void WaitUntil(const VirtualAdapter& adapter, Clock::time_point until) {
+    if (!adapter.InstantTimeouts()) std::this_thread::sleep_until(until);
+}
+
+class VirtualQueue : public ReportQueue {
+  public:
+    explicit VirtualQueue(Backend& backend) : backend_(backend) {}
+    Take TryTake(std::vector<std::uint8_t>& report) override {
+        if (!backend_.adapter.Connected()) return Take::Gone;
+        auto& replies = backend_.replies;
+        if (replies.empty() || replies.front().readyAt > Clock::now()) return Take::Empty;
+        report.assign(replies.front().bytes.begin(), replies.front().bytes.end());
+        replies.pop_front();
+        return Take::Got;
+    }
+    Wait WaitQueued(int timeoutMs) override {
+        if (!backend_.adapter.Connected()) return Wait::Gone;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        auto& replies = backend_.replies;
+        if (!replies.empty() && replies.front().readyAt <= deadline) {
+            std::this_thread::sleep_until(replies.front().readyAt);
+            return Wait::Ready;
+        }
+        WaitUntil(backend_.adapter, deadline);
+        return Wait::TimedOut;
+    }
+
+  private:
+    Backend& backend_;
+};
 
 }  // namespace
 
@@ -41,11 +74,17 @@ VirtualAdapter& TheVirtualAdapter() { return TheBackend().adapter; }
 
 using quillon::iow::Clock;
 using quillon::iow::TheBackend;
+using quillon::iow::VirtualQueue;
 
 IowKitHandle IowKitOpenDevice() {
     auto& backend = TheBackend();
     std::vector<std::unique_ptr<quillon::iow::OpenVirtualAdapter>> found;
     if (backend.adapter.Connected() && !backend.open) {
+        if (backend.plugCount != backend.adapter.PlugCount()) {  // a new adapter: nothing queued
+            backend.plugCount = backend.adapter.PlugCount();
+            backend.replies.clear();
+            backend.sync.SetOutstanding(false);
+        }
         found.push_back(std::make_unique<quillon::iow::OpenVirtualAdapter>());
         backend.open = true;
     }
@@ -63,20 +102,29 @@ bool IowKitSetTimeout(IowKitHandle handle, std::uint32_t timeoutMs) {
     auto& backend = TheBackend();
     if (backend.handles.Find(handle) == nullptr) return false;
     backend.timeoutMs = timeoutMs;  // kept for the adapter's later opens too
+    backend.sync.SetQuietMs(static_cast<int>(timeoutMs));
     return true;
 }
 
 std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::uint8_t* buffer,
                           std::uint32_t length) {
     auto& backend = TheBackend();
-    auto* open = backend.handles.Find(handle);
-    if (open == nullptr || buffer == nullptr) return 0;
+    if (backend.handles.Find(handle) == nullptr || buffer == nullptr) return 0;
+    VirtualQueue queue(backend);
+    if (pipe == kIowPipeI2c && !backend.sync.BeforeRequest(queue)) return 0;
+    if (backend.adapter.Connected() && !backend.adapter.TakingReports()) {
+        // The write does not complete: it fails once the time-out has passed.
+        quillon::iow::WaitUntil(backend.adapter,
+                                Clock::now() + std::chrono::milliseconds(backend.timeoutMs));
+        return 0;
+    }
     std::optional<quillon::iow::VirtualAdapter::Reply> reply;
     if (!backend.adapter.Receive(pipe, buffer, length, Clock::now(), reply)) return 0;
     if (pipe == kIowPipeI2c) {
-        open->lastRequestId = buffer[0];
-        if (reply && open->replies.size() < quillon::iow::kMaxQueuedReplies) {
-            open->replies.push_back(*reply);
+        backend.sync.RequestSent(buffer[0]);
+        if (reply) {
+            if (backend.replies.size() == quillon::iow::kQueuedReplies) backend.replies.pop_front();
+            backend.replies.push_back(*reply);
         }
     }
     return length;
@@ -85,26 +133,22 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
 std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* buffer,
                          std::uint32_t length) {
     auto& backend = TheBackend();
-    auto* open = backend.handles.Find(handle);
-    if (open == nullptr || buffer == nullptr || length == 0) return 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(backend.timeoutMs);
-    const bool instant = backend.adapter.InstantTimeouts();
-    while (backend.adapter.Connected() && pipe == kIowPipeI2c && !open->replies.empty()) {
-        const auto reply = open->replies.front();
-        if (reply.readyAt > deadline) break;
-        open->replies.pop_front();
-        if (!quillon::iow::IsReplyTo(open->lastRequestId, reply.bytes[0])) continue;  // late
-        std::this_thread::sleep_until(reply.readyAt);
-        const std::uint32_t count =
-            std::min<std::uint32_t>(length, quillon::iow::VirtualAdapter::kReportBytes);
-        std::copy_n(reply.bytes.begin(), count, buffer);
-        backend.adapter.RecordRead(pipe, buffer, count);
-        return count;
+    if (backend.handles.Find(handle) == nullptr || buffer == nullptr || length == 0) return 0;
+    if (pipe != kIowPipeI2c) {  // the IO ports never report here: the read times out
+        if (backend.adapter.Connected())
+            quillon::iow::WaitUntil(backend.adapter,
+                                    Clock::now() + std::chrono::milliseconds(backend.timeoutMs));
+        return 0;
     }
-    if (backend.adapter.Connected() && !instant) {
-        std::this_thread::sleep_until(deadline);  // nothing came: the read times out
-    }
-    return 0;
+    VirtualQueue queue(backend);
+    const std::vector<std::uint8_t> reply =
+        backend.sync.AwaitReply(queue, static_cast<int>(backend.timeoutMs));
+    if (reply.empty()) return 0;
+    const std::uint32_t count =
+        std::min<std::uint32_t>(length, static_cast<std::uint32_t>(reply.size()));
+    std::copy_n(reply.begin(), count, buffer);
+    backend.adapter.RecordRead(pipe, buffer, count);
+    return count;
 }
 
 std::uint32_t IowKitGetProductId(IowKitHandle handle) {

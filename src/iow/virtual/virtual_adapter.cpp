@@ -1,5 +1,7 @@
 #include "iow/virtual/virtual_adapter.h"
 
+#include <algorithm>
+
 #include "iow/virtual/sample_edid_bytes.h"
 
 namespace quillon::iow {
@@ -27,6 +29,7 @@ const std::array<std::uint8_t, 256>& SampleEdid() {
 VirtualAdapter::VirtualAdapter() { Reset(); }
 
 void VirtualAdapter::Reset() {
+    ++plugs_;
     devices_.clear();
     auto eeprom = std::make_unique<Eeprom24C02>();
     eeprom->Memory() = SampleEdid();
@@ -36,6 +39,7 @@ void VirtualAdapter::Reset() {
     ClearFaults();
     instantTimeouts_ = false;
     latency_ = {};
+    lastReadyAt_ = {};
     i2cEnabled_ = false;
     traffic_.clear();
     recording_ = true;
@@ -43,7 +47,12 @@ void VirtualAdapter::Reset() {
 
 void VirtualAdapter::ClearFaults() {
     present_ = true;
+    if (unplugged_) {
+        i2cEnabled_ = false;  // plugged in again: the chip starts with special modes off
+        current_ = nullptr;
+    }
     unplugged_ = false;
+    takingReports_ = true;
     unplugAfter_ = -1;
     exchanges_ = 0;
     dropReplies_ = 0;
@@ -60,11 +69,12 @@ void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, s
 bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
                              Clock::time_point now, std::optional<Reply>& reply) {
     reply.reset();
-    if (!Connected() || pipe > 1 || length != kReportBytes) {
+    if (!Connected() || !takingReports_ || pipe > 1 || length != kReportBytes) {
         return false;
     }
     if (pipe == 1 && unplugAfter_ >= 0 && exchanges_ >= unplugAfter_) {
         unplugged_ = true;
+        ++plugs_;
         return false;
     }
     if (recording_) {
@@ -85,7 +95,8 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
         if (dropReplies_ > 0) --dropReplies_;
         return true;
     }
-    reply = Reply{*answer, now + latency_};
+    lastReadyAt_ = std::max(now + latency_, lastReadyAt_);
+    reply = Reply{*answer, lastReadyAt_};
     return true;
 }
 

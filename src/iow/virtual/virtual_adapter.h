@@ -46,8 +46,12 @@ class VirtualAdapter {
     void ClearFaults();
 
     // --- What tests and the demo set ---
-    void SetPresent(bool present) { present_ = present; }
-    // After `exchanges` more requests on the I2C pipe the adapter is unplugged.
+    void SetPresent(bool present) {
+        if (present_ && !present) ++plugs_;
+        present_ = present;
+    }
+    // After `exchanges` more requests on the I2C pipe the adapter is unplugged. Plugged in
+    // again (ClearFaults, Reset) it is in its power-on state: the I2C function is off.
     void UnplugAfterExchanges(int exchanges) {
         unplugAfter_ = exchanges;
         exchanges_ = 0;
@@ -56,7 +60,12 @@ class VirtualAdapter {
     void DropReplies(int count) { dropReplies_ = count; }
     // Address bytes that nothing acknowledges, whatever is on the bus.
     void RefuseAddress(std::uint8_t addressByte) { refused_.insert(addressByte); }
+    // How long the adapter takes to answer a request. Replies leave in the order of their
+    // requests, so a reply is never ready before the one to an earlier request.
     void SetLatency(Clock::duration latency) { latency_ = latency; }
+    // The adapter takes no reports any more (its USB side hangs): writes do not complete.
+    void SetTakingReports(bool taking) { takingReports_ = taking; }
+    bool TakingReports() const { return takingReports_; }
     // Time-outs end at once instead of waiting them out; for tests that provoke many.
     void SetInstantTimeouts(bool instant) { instantTimeouts_ = instant; }
     bool InstantTimeouts() const { return instantTimeouts_; }
@@ -68,6 +77,9 @@ class VirtualAdapter {
 
     // --- The USB side ---
     bool Connected() const { return present_ && !unplugged_; }
+    // Changes whenever the adapter is taken away, so that a host can tell a replugged
+    // adapter (with nothing of the old one queued) from the same one.
+    std::uint32_t PlugCount() const { return plugs_; }
     std::string SerialNumber() const { return "0000A5E1"; }
     // One report written on `pipe`. Returns false when the adapter did not take it (not
     // connected, bad pipe or length). A reply, when the function gives one, is in `reply`.
@@ -86,12 +98,15 @@ class VirtualAdapter {
 
     bool present_ = true;
     bool unplugged_ = false;
+    bool takingReports_ = true;
+    std::uint32_t plugs_ = 0;
     int unplugAfter_ = -1;
     int exchanges_ = 0;
     int dropReplies_ = 0;
     bool instantTimeouts_ = false;
     std::set<std::uint8_t> refused_;
     Clock::duration latency_{};
+    Clock::time_point lastReadyAt_{};
     bool i2cEnabled_ = false;
 
     Eeprom24C02* eeprom_ = nullptr;
