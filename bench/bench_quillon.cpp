@@ -66,8 +66,10 @@ double TimeBareWrite() {
     const auto& sample = quillon::iow::SampleEdid();
     const auto start = Clock::now();
     const IowKitHandle handle = IowKitOpenDevice();
-    for (int offset = 0; offset < 256; ++offset)
+    for (int offset = 0; offset < 256; ++offset) {  // each byte written, then read back
         IicWriteEepromByte(handle, static_cast<std::uint8_t>(offset), sample[offset]);
+        IicReadEepromByte(handle, static_cast<std::uint8_t>(offset));
+    }
     IowKitCloseDevice(handle);
     return Ms(Clock::now() - start);
 }

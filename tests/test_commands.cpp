@@ -224,8 +224,10 @@ class TestCommands : public QObject {
         Button(window.get(), "IICWriteButton")->click();
         for (std::uint8_t b : Adapter().Eeprom().Memory()) QCOMPARE(b, 0);
         const auto written = WrittenI2c();
-        QCOMPARE(written.size(), 1 + 256);
-        QCOMPARE(written[256], (std::vector<std::uint8_t>{2, 0xC3, 0xA0, 0xFF, 0, 0, 0, 0}));
+        // The enable report, then per byte its write and the two requests that read it back.
+        QCOMPARE(written.size(), 1 + 3 * 256);
+        QCOMPARE(written[766], (std::vector<std::uint8_t>{2, 0xC3, 0xA0, 0xFF, 0, 0, 0, 0}));
+        QCOMPARE(written[767], (std::vector<std::uint8_t>{2, 0x82, 0xA0, 0xFF, 0, 0, 0, 0}));
     }
 
     void writeNotConfirmedChangesNothing_data() {

@@ -68,6 +68,33 @@ class TestDeviceCommands : public QObject {
             QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[k], std::uint8_t((k + 1) * 7));
     }
 
+    // Write EDID reads every byte back: a byte stays red exactly when the memory does not hold
+    // what the grid shows, whether it refused it, ignored it (write-protected) or spoiled it.
+    void writeLeavesRedExactlyTheBytesThatDiffer_data() {
+        QTest::addColumn<int>("memory");
+        QTest::newRow("good memory") << 0;
+        QTest::newRow("write-protected") << 1;
+        QTest::newRow("one bit wrong at 5, 77, 200") << 2;
+    }
+    void writeLeavesRedExactlyTheBytesThatDiffer() {
+        QFETCH(int, memory);
+        auto& eeprom = TheVirtualAdapter().Eeprom();
+        eeprom.SetWriteProtected(memory == 1);
+        if (memory == 2) eeprom.SetCorruptedOffsets({4, 76, 199});
+        RecordingWindow window;
+        for (int n = 1; n <= 256; ++n) window.grids.SetByteCells(n, std::uint8_t(n * 7));
+        WriteEdid(window);
+        QList<int> red, differing;
+        for (int n = 1; n <= 256; ++n) {
+            if (window.grids.Red(n)) red << n;
+            if (eeprom.Memory()[n - 1] != std::uint8_t(n * 7)) differing << n;
+        }
+        QCOMPARE(red, differing);
+        const QList<int> expected[] = {{}, differing, {5, 77, 200}};
+        QCOMPARE(red, expected[memory]);
+        if (memory == 1) QVERIFY(eeprom.Memory() == quillon::iow::SampleEdid());
+    }
+
     void aRefusedYieldEndsTheCommand_data() {
         QTest::addColumn<bool>("write");
         QTest::addColumn<int>("refuseYield");

@@ -26,6 +26,8 @@ enum class Fault {
     RefuseA0,
     RefuseA1,
     SlowWriteCycle,
+    WriteProtected,
+    BitsFlipped,
     FileVanishes,
     ReadOnlyFolder,
     DiskFull,
@@ -157,6 +159,8 @@ class TestFaultMatrix : public QObject {
             {Fault::RefuseA0, 0, "A0 refused"},
             {Fault::RefuseA1, 0, "A1 refused"},
             {Fault::SlowWriteCycle, 10, "10 ms write cycle"},
+            {Fault::WriteProtected, 0, "memory write-protected"},
+            {Fault::BitsFlipped, 0, "memory flips a bit"},
             {Fault::FileVanishes, 0, "file vanishes"},
             {Fault::ReadOnlyFolder, 0, "read-only folder"},
             {Fault::DiskFull, 0, "disk full"},
@@ -220,6 +224,12 @@ class TestFaultMatrix : public QObject {
                 break;
             case Fault::SlowWriteCycle:
                 adapter.Eeprom().SetWriteCycle(std::chrono::milliseconds(param));
+                break;
+            case Fault::WriteProtected:
+                adapter.Eeprom().SetWriteProtected(true);
+                break;
+            case Fault::BitsFlipped:
+                adapter.Eeprom().SetCorruptedOffsets({0, 127, 128, 255});
                 break;
             case Fault::FileVanishes:
                 QVERIFY(QDir(folder).removeRecursively());

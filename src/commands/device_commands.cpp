@@ -112,7 +112,14 @@ void WriteEdid(CommandWindow& window) {
                 IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);
             if (result.abandoned) return EndAborted(window);
             adapter.Note(result.noAnswer);
-            written = result.ok;
+            // An acknowledged byte is not yet a stored one: a write-protected memory takes
+            // every byte and keeps none. Read it back once its write cycle is over (the
+            // set-address request polls for that).
+            if (result.ok && adapter.Answering()) {
+                const IicByte stored = IicReadEepromByte(handle, OffsetOf(n));
+                adapter.Note(stored.noAnswer);
+                written = stored.ok && stored.value == *value;
+            }
         } else if (!betweenBytes()) {
             return EndAborted(window);
         }

@@ -15,7 +15,8 @@ namespace quillon {
 void ReadEdid(CommandWindow& window);
 
 // After the operator confirmed, writes the bytes that the hex grid shows (an empty cell is 0)
-// into the memory. A byte that the memory did not take stays red.
+// into the memory, reading each one back. A byte that the memory did not take, or that reads
+// back other than it was sent, stays red.
 void WriteEdid(CommandWindow& window);
 
 // Lists every address byte that the bus acknowledges in the result box.

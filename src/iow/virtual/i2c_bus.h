@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <set>
 
 namespace quillon::iow {
 
@@ -60,8 +61,11 @@ class Eeprom24C02 : public I2cDevice {
         if (expectingWordAddress_) {
             pointer_ = value;
             expectingWordAddress_ = false;
+        } else if (writeProtected_) {
+            // WP tied high: the byte is acknowledged, nothing is stored, no write cycle.
+            pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
         } else {
-            memory_[pointer_] = value;
+            memory_[pointer_] = corrupted_.count(pointer_) ? value ^ kCorruptedBit : value;
             pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
             storedSinceStart_ = true;
         }
@@ -77,6 +81,11 @@ class Eeprom24C02 : public I2cDevice {
 
     std::array<std::uint8_t, 256>& Memory() { return memory_; }
     void SetWriteCycle(Clock::duration cycle) { writeCycle_ = cycle; }
+    // Faults of the memory itself: its write-protect pin held high, and cells that store one
+    // bit wrong (kCorruptedBit flipped).
+    static constexpr std::uint8_t kCorruptedBit = 0x10;
+    void SetWriteProtected(bool on) { writeProtected_ = on; }
+    void SetCorruptedOffsets(std::set<std::uint8_t> offsets) { corrupted_ = std::move(offsets); }
 
   private:
     std::array<std::uint8_t, 256> memory_{};
@@ -85,6 +94,8 @@ class Eeprom24C02 : public I2cDevice {
     bool storedSinceStart_ = false;
     Clock::time_point busyUntil_{};
     Clock::duration writeCycle_ = kDefaultWriteCycle;
+    bool writeProtected_ = false;
+    std::set<std::uint8_t> corrupted_;
 };
 
 }  // namespace quillon::iow

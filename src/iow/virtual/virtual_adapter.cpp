@@ -58,6 +58,8 @@ void VirtualAdapter::ClearFaults() {
     dropReplies_ = 0;
     refused_.clear();
     eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
+    eeprom_->SetWriteProtected(false);
+    eeprom_->SetCorruptedOffsets({});
 }
 
 void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {
