@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpugixml-dev
     fonts-liberation
-    xvfb xauth
+    xvfb xauth x11-utils openbox libx11-dev libxtst-dev libxfixes-dev
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils
 )

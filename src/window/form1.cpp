@@ -27,6 +27,13 @@ namespace quillon {
 namespace {
 constexpr char kVersionText[] = "Version 1.5";
 constexpr std::uint32_t kReadTimeoutMs = 200;
+constexpr int kOptionTextPixels = 10;
+
+void CloseOpenPopups() {
+    for (int k = 0; k < 8 && QApplication::activePopupWidget() != nullptr; ++k) {
+        QApplication::activePopupWidget()->close();
+    }
+}
 }  // namespace
 
 // The window's state and controls as the device commands see them.
@@ -81,7 +88,11 @@ class Form1::Files : public FileCommandWindow {
                              QStringLiteral(" (") + patterns + u')');
         dialog.setDirectory(QCoreApplication::applicationDirPath());
         dialog.selectFile(QString::fromStdString(settings.initialFileName));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        const int answer = dialog.exec();
+        // Return typed while the name's completion list is open accepts the dialog but leaves
+        // the list open, holding the pointer: the operator's next click would only close it.
+        CloseOpenPopups();
+        if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
         return dialog.selectedFiles().first().toStdString();
@@ -113,6 +124,15 @@ Form1::Form1(QWidget* parent)
     resultFont.setStyleHint(QFont::TypeWriter);
     resultFont.setPointSizeF(9.75);
     ui->Result->setFont(resultFont);
+    // The option texts sit level with their 13-pixel circles and clear of the picture's dark
+    // line just below the lower one: top-aligned, in a font whose letters, descenders
+    // included, fit that height.
+    for (QLabel* optionText : {ui->Label1, ui->Label2}) {
+        QFont font = optionText->font();
+        font.setPixelSize(kOptionTextPixels);
+        optionText->setFont(font);
+        optionText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
 
     FS = new QFileDialog(this);
     FS->setObjectName(QStringLiteral("FS"));
@@ -203,6 +223,11 @@ void Form1::DisableButtons() {
     if (QApplication::overrideCursor() == nullptr) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     }
+    // Disabling the focused button moves the keyboard focus on to the next control; it comes
+    // back when the command ends, so the next key press lands where it did before.
+    if (focusBeforeCommand_ == nullptr) {
+        focusBeforeCommand_ = focusWidget();  // also while a dialog still holds the keys
+    }
     ui->ByteOption_0->setEnabled(false);
     ui->ByteOption_1->setEnabled(false);
     if (IowHandle != 0) {
@@ -234,6 +259,10 @@ void Form1::EnableButtons() {
     while (QApplication::overrideCursor() != nullptr) {
         QApplication::restoreOverrideCursor();
     }
+    if (focusBeforeCommand_ != nullptr && focusBeforeCommand_->isEnabled()) {
+        focusBeforeCommand_->setFocus(Qt::OtherFocusReason);
+    }
+    focusBeforeCommand_ = nullptr;
 }
 
 template <typename Command>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -104,7 +105,8 @@ class Form1 : public QWidget {
     bool commandRunning_ = false;
     std::string EdidFile;
     std::string FilePattern;
-    QFileDialog* FS = nullptr;  // the window's one file dialog, for Open and Save
+    QFileDialog* FS = nullptr;              // the window's one file dialog, for Open and Save
+    QPointer<QWidget> focusBeforeCommand_;  // where the keys went when the command began
     std::unique_ptr<Commands> commands_;
     std::unique_ptr<Files> files_;
 };
