@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup configure build run run-real test unit sanitize fuzz fuzz-smoke bench package package-test clean
+.PHONY: setup configure build run run-real test unit e2e sanitize fuzz fuzz-smoke bench package package-test clean
 
 setup:
 	scripts/setup-deps.sh
@@ -25,12 +25,17 @@ run: build
 run-real: build
 	$(BUILD_DIR)/src/app/quillon
 
-# Everything CI proves: the test suite, the install and the package, the same suite under
-# ASan and UBSan, and a short run of every fuzzer.
-test: unit package-test sanitize fuzz-smoke
+# Everything CI proves: the test suite, the install and the package, the real kernel driver in
+# a test VM, the same suite under ASan and UBSan, and a short run of every fuzzer.
+test: unit package-test e2e sanitize fuzz-smoke
 
 unit: build
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The Linux backend against the kernel's own iowarrior driver, in a QEMU VM with an
+# IO-Warrior 24 emulated through dummy_hcd and gadgetfs.
+e2e: build
+	scripts/run-vm-tests.sh $(BUILD_DIR)
 
 sanitize: setup
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON

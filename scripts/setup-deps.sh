@@ -11,6 +11,7 @@ packages=(
     xvfb xauth x11-utils openbox libx11-dev libxtst-dev libxfixes-dev
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils
+    qemu-system-x86 busybox-static cpio
 )
 
 missing=()

@@ -24,6 +24,9 @@ class AdapterRig {
     virtual std::uint32_t ProductId() const { return VirtualAdapter::kProductId; }
     // Calls that would have hung on the real system, one line each; empty when none.
     virtual std::string Violations() { return {}; }
+    // Whether the traffic log records the reports that the program read (a real USB stack
+    // hands them to the driver, out of the emulator's sight).
+    virtual bool SeesReads() const { return true; }
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -61,6 +64,12 @@ class IowKitContract : public QObject {
                 p += t.direction == VirtualAdapter::Traffic::Direction::Written ? 'W' : 'R';
         }
         return p;
+    }
+
+    // An expected traffic pattern, without the reads when the rig cannot see them.
+    QString Flow(const char* pattern) const {
+        QString p = QString::fromLatin1(pattern);
+        return rig_.SeesReads() ? p : p.remove(u'R');
     }
 
     IowKitHandle OpenEnabled() {
@@ -134,7 +143,7 @@ class IowKitContract : public QObject {
         QCOMPARE(IicEnable(handle, 1), 8u);
         QCOMPARE(IicEnable(handle, 0), 8u);
         QCOMPARE(WrittenI2c(), (QList<Bytes>{Report({1, 1}), Report({1, 0})}));
-        QCOMPARE(Pattern(), QStringLiteral("WW"));
+        QCOMPARE(Pattern(), Flow("WW"));
         IowKitCloseDevice(handle);
     }
 
@@ -152,7 +161,7 @@ class IowKitContract : public QObject {
                  (QList<Bytes>{Report({2, 0x82, 0xA0, 0x7F}), Report({3, 1, 0xA1}),
                                Report({2, 0xC3, 0xA0, 0xFF, 0x5A}), Report({2, 0xC1, 0x50}),
                                Report({2, 0xC1, 0xA0}), Report({2, 0xC1, 0xA1})}));
-        QCOMPARE(Pattern(), QStringLiteral("WRWRWRWRWRWR"));
+        QCOMPARE(Pattern(), Flow("WRWRWRWRWRWR"));
         QCOMPARE(model().Eeprom().Memory()[0xFF], 0x5A);
         IowKitCloseDevice(handle);
     }
@@ -167,7 +176,7 @@ class IowKitContract : public QObject {
         });
         QVERIFY(byte.ok);
         QCOMPARE(seen, QStringList{"W"});  // once, after the set-address request was sent
-        QCOMPARE(Pattern(), QStringLiteral("WRWR"));
+        QCOMPARE(Pattern(), Flow("WRWR"));
         model().ClearTraffic();
         QVERIFY(IicWriteEepromByte(handle, 5, 0x77, [&] {
             seen << Pattern();
@@ -182,12 +191,12 @@ class IowKitContract : public QObject {
         const IicByte byte = IicReadEepromByte(handle, 5, [] { return false; });
         QVERIFY(byte.abandoned);
         QVERIFY(!byte.ok);
-        QCOMPARE(Pattern(), QStringLiteral("W"));  // no reply read, nothing more sent
+        QCOMPARE(Pattern(), Flow("W"));  // no reply read, nothing more sent
         IowKitCloseDevice(handle);
         handle = OpenEnabled();
         const IicWriteResult write = IicWriteEepromByte(handle, 5, 1, [] { return false; });
         QVERIFY(write.abandoned);
-        QCOMPARE(Pattern(), QStringLiteral("W"));
+        QCOMPARE(Pattern(), Flow("W"));
         IowKitCloseDevice(handle);
     }
 

@@ -60,6 +60,7 @@ void VirtualAdapter::ClearFaults() {
     eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
     eeprom_->SetWriteProtected(false);
     eeprom_->SetCorruptedOffsets({});
+    if (connectionWatcher_) connectionWatcher_();
 }
 
 void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {

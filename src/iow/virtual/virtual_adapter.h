@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -49,6 +50,12 @@ class VirtualAdapter {
     void SetPresent(bool present) {
         if (present_ && !present) ++plugs_;
         present_ = present;
+        if (connectionWatcher_) connectionWatcher_();
+    }
+    // Runs after a test plugged the adapter in or out (SetPresent, ClearFaults, Reset), for a
+    // host that has to present the change to a real USB stack.
+    void SetConnectionWatcher(std::function<void()> watcher) {
+        connectionWatcher_ = std::move(watcher);
     }
     // After `exchanges` more requests on the I2C pipe the adapter is unplugged. Plugged in
     // again (ClearFaults, Reset) it is in its power-on state: the I2C function is off.
@@ -100,6 +107,7 @@ class VirtualAdapter {
     bool unplugged_ = false;
     bool takingReports_ = true;
     std::uint32_t plugs_ = 0;
+    std::function<void()> connectionWatcher_;
     int unplugAfter_ = -1;
     int exchanges_ = 0;
     int dropReplies_ = 0;

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The VM stage: boots Debian's own kernel in QEMU with a small initramfs that loads the USB
+# stack, the iowarrior driver, dummy_hcd and gadgetfs, then runs the test programs that drive
+# the real driver against an IO-Warrior 24 emulated through gadgetfs. The kernel comes from
+# the package that linux-image-amd64 depends on, unpacked into the build folder, never
+# installed. Prints the driver's kernel lines, one "N passed, M failed" line, and fails on
+# any failure or when anything needed is missing.
+set -euo pipefail
+build=$(realpath "${1:-build}")
+vm="$build/vm"
+mkdir -p "$vm"
+fail() { echo "vm stage: $*" >&2; exit 1; }
+
+# 1. The kernel and its modules.
+kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+[ -n "$kernel_package" ] || fail "apt-cache does not name the kernel package of linux-image-amd64"
+if [ ! -d "$vm/kernel-$kernel_package" ]; then
+    rm -rf "$vm"/kernel-* "$vm"/download
+    mkdir -p "$vm/download"
+    (cd "$vm/download" && apt-get download "$kernel_package") >/dev/null 2>&1 ||
+        fail "apt-get download $kernel_package failed"
+    dpkg-deb -x "$vm"/download/*.deb "$vm/kernel-$kernel_package" || fail "cannot unpack $kernel_package"
+fi
+root="$vm/kernel-$kernel_package"
+vmlinuz=$(ls "$root"/boot/vmlinuz-* | head -1)
+modules=$(ls -d "$root"/lib/modules/*/kernel | head -1)
+
+# 2. The initramfs: busybox, the modules, the test programs and the libraries they load.
+ir="$vm/initramfs"
+rm -rf "$ir"
+mkdir -p "$ir"/{bin,mod,proc,sys,dev,tmp,tests}
+cp "$(command -v busybox)" "$ir/bin/busybox" || fail "busybox-static is missing"
+for applet in sh mount insmod mkdir cat poweroff dmesg grep echo; do ln -s busybox "$ir/bin/$applet"; done
+for m in common/usb-common core/usbcore misc/iowarrior gadget/udc/udc-core gadget/udc/dummy_hcd \
+         gadget/legacy/gadgetfs; do
+    cp "$modules/drivers/usb/$m.ko" "$ir/mod/" || fail "module $m missing from $kernel_package"
+done
+# The window's test runs on Qt's offscreen platform, with a font.
+qt_plugins=$(qtpaths6 --query QT_INSTALL_PLUGINS 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt6/plugins)
+offscreen="$qt_plugins/platforms/libqoffscreen.so"
+[ -e "$offscreen" ] || fail "Qt's offscreen platform plugin is missing"
+copy_with_libraries() {  # file, destination folder in the guest
+    mkdir -p "$ir$2"
+    cp "$1" "$ir$2/"
+    for lib in $(ldd "$1" | awk '/=> \// {print $3} /^\t\/lib/ {print $1}'); do
+        mkdir -p "$ir$(dirname "$lib")"
+        [ -e "$ir$lib" ] || cp -L "$lib" "$ir$lib"
+    done
+}
+for program in "$build/tests/test_vm_driver" "$build/tests/test_vm_window"; do
+    [ -x "$program" ] || fail "$program is not built"
+    copy_with_libraries "$program" /tests
+done
+copy_with_libraries "$offscreen" /qt/plugins/platforms
+mkdir -p "$ir/etc" "$ir/usr/share/fonts"
+cp -r /etc/fonts "$ir/etc/"
+cp -r /usr/share/fonts/truetype/liberation "$ir/usr/share/fonts/" || fail "fonts-liberation is missing"
+cat > "$ir/init" <<'INIT'
+#!/bin/sh
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+for m in usb-common usbcore iowarrior udc-core; do insmod /mod/$m.ko; done
+insmod /mod/dummy_hcd.ko is_high_speed=0
+insmod /mod/gadgetfs.ko
+mkdir -p /dev/gadget
+mount -t gadgetfs gadgetfs /dev/gadget
+echo "== guest up"
+for t in /tests/*; do
+    echo "== $t"
+    HOME=/tmp QTEST_FUNCTION_TIMEOUT=120000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
+        XDG_RUNTIME_DIR=/tmp "$t"
+    echo "== exit $?"
+done
+echo "== driver's kernel lines"
+dmesg | grep -i -E "iowarrior|IOWarrior|I/O-Warr" | head -20
+echo "== guest done"
+poweroff -f
+INIT
+chmod +x "$ir/init"
+(cd "$ir" && find . | cpio -o -H newc 2>/dev/null | gzip -1 > "$vm/initramfs.gz")
+
+# 3. Boot: KVM when it can boot the kernel here, otherwise TCG.
+boot() {  # accel, seconds
+    timeout "$2" qemu-system-x86_64 -accel "$1" -m 512 -smp 1 -nographic -no-reboot \
+        -kernel "$vmlinuz" -initrd "$vm/initramfs.gz" \
+        -append "console=ttyS0 quiet panic=-1" > "$vm/console.log" 2>&1 || true
+}
+command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86 is missing"
+accel=tcg
+if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
+    boot kvm 120
+    if grep -q "== guest up" "$vm/console.log"; then accel=kvm; fi
+fi
+if [ "$accel" = tcg ]; then boot tcg 900; fi
+tr -d '\r' < "$vm/console.log" | sed -n '/== guest up/,/== guest done/p' > "$vm/stage.log"
+cat "$vm/stage.log"
+grep -q "== guest done" "$vm/stage.log" || fail "the guest did not finish (console: $vm/console.log)"
+passed=$(awk '/^Totals:/ {p += $2} END {print p + 0}' "$vm/stage.log")
+failed=$(awk '/^Totals:/ {f += $4} END {print f + 0}' "$vm/stage.log")
+exits=$(grep -c "^== exit [1-9]" "$vm/stage.log" || true)
+echo "vm stage ($accel): $passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$exits" -eq 0 ] && [ "$passed" -gt 0 ]
