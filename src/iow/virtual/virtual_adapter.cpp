@@ -46,11 +46,8 @@ void VirtualAdapter::Reset() {
 }
 
 void VirtualAdapter::ClearFaults() {
+    if (unplugged_ || !present_) PowerOn();
     present_ = true;
-    if (unplugged_) {
-        i2cEnabled_ = false;  // plugged in again: the chip starts with special modes off
-        current_ = nullptr;
-    }
     unplugged_ = false;
     takingReports_ = true;
     unplugAfter_ = -1;

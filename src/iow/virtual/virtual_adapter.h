@@ -49,6 +49,7 @@ class VirtualAdapter {
     // --- What tests and the demo set ---
     void SetPresent(bool present) {
         if (present_ && !present) ++plugs_;
+        if (!present_ && present) PowerOn();
         present_ = present;
         if (connectionWatcher_) connectionWatcher_();
     }
@@ -99,6 +100,11 @@ class VirtualAdapter {
     void ClearTraffic() { traffic_.clear(); }
 
   private:
+    // Plugged in again: the chip starts with its special modes (I2C) off.
+    void PowerOn() {
+        i2cEnabled_ = false;
+        current_ = nullptr;
+    }
     std::optional<Report> HandleI2cRequest(const Report& request, Clock::time_point now);
     I2cDevice* Addressed(std::uint8_t addressByte, Clock::time_point now);
     void StopTransaction(Clock::time_point now);
