@@ -6,12 +6,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 }  // namespace
 
 bool DiscardQueued(ReportQueue& queue) {

@@ -25,6 +25,13 @@ class ReportQueue {
     virtual Wait WaitQueued(int timeoutMs) = 0;
 };
 
+// Milliseconds left until `deadline`, 0 once it has passed: what a bounded wait is given.
+inline int MsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 // Takes and drops every queued report; false when the node is gone.
 bool DiscardQueued(ReportQueue& queue);
 
@@ -48,7 +55,7 @@ class ReplySync {
     void SetOutstanding(bool outstanding) { outstanding_ = outstanding; }
     bool Outstanding() const { return outstanding_; }
 
-    // Call right before a request of id `requestId` is sent. Discards what is queued; after a
+    // Call right before a request is sent. Discards what is queued; after a
     // missing reply, discards until the queue stayed quiet for the quiet time. False when the
     // queue could not be brought quiet (or the node is gone): the request must not be sent.
     bool BeforeRequest(ReportQueue& queue);

@@ -27,12 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kDefaultTimeoutMs = 1000;
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 
-int MsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<long>(0, left.count()));
-}
-
 // poll(2) until `deadline`; an interrupted poll goes on with the time that is left. Returns
 // revents, 0 on time-out, -errno on failure.
 int PollUntil(LinuxSyscalls& sys, int fd, short events, Clock::time_point deadline) {
