@@ -3,196 +3,78 @@
 #include <QtTest>
 
 #include "image/byte_cells.h"
-#include "image/edid_image.h"
 #include "image/grid_views.h"
 #include "recording_grids.h"
 
 using namespace quillon;
-using quillon::testing::RecordingGrids;
-
-namespace {
-
-EdidImage ImageWithBlockSums(std::uint8_t block1Sum, std::uint8_t block2Sum) {
-    EdidImage image{};
-    image[5] = block1Sum;
-    image[200] = block2Sum;
-    return image;
-}
-
-}  // namespace
 
 class TestImage : public QObject {
     Q_OBJECT
 
   private slots:
-    void cellOfCorners_data() {
-        QTest::addColumn<int>("byteNumber");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("column");
-        QTest::newRow("first") << 1 << 1 << 1;
-        QTest::newRow("end of row 1") << 16 << 1 << 16;
-        QTest::newRow("start of row 2") << 17 << 2 << 1;
-        QTest::newRow("block 1 checksum") << 128 << 8 << 16;
-        QTest::newRow("block 2 first") << 129 << 9 << 1;
-        QTest::newRow("last") << 256 << 16 << 16;
-    }
-    void cellOfCorners() {
-        QFETCH(int, byteNumber);
-        QFETCH(int, row);
-        QFETCH(int, column);
-        QCOMPARE(CellOf(byteNumber), (Cell{row, column}));
-        QCOMPARE(ByteNumberOf(Cell{row, column}), byteNumber);
-    }
-
-    void cellOfCoversEveryCellOnce() {
+    void cells() {
+        const std::pair<int, Cell> corners[] = {{1, {1, 1}},     {16, {1, 16}},   {17, {2, 1}},
+                                                {128, {8, 16}},  {129, {9, 1}},   {256, {16, 16}}};
+        for (const auto& [n, cell] : corners) QCOMPARE(CellOf(n), cell);
         QSet<int> seen;
         for (int n = 1; n <= 256; ++n) {
-            const Cell c = CellOf(n);
-            QVERIFY(c.row >= 1 && c.row <= 16 && c.column >= 1 && c.column <= 16);
-            seen.insert(c.row * 100 + c.column);
+            QCOMPARE(ByteNumberOf(CellOf(n)), n);
+            seen << CellOf(n).row * 100 + CellOf(n).column;
         }
         QCOMPARE(seen.size(), 256);
-        QCOMPARE(ByteNumberOf(Cell{0, 5}), 0);
-        QCOMPARE(ByteNumberOf(Cell{5, 0}), 0);
+        QCOMPARE(ByteNumberOf({0, 5}) + ByteNumberOf({5, 0}) + ByteNumberOf({17, 1}), 0);
     }
 
-    void byteTexts_data() {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("hex");
-        QTest::addColumn<QString>("character");
-        QTest::newRow("0x00") << 0x00 << "00"
-                              << ".";
-        QTest::newRow("0x0A") << 0x0A << "0A"
-                              << ".";
-        QTest::newRow("0x1F") << 0x1F << "1F"
-                              << ".";
-        QTest::newRow("0x20 space") << 0x20 << "20"
-                                    << " ";
-        QTest::newRow("0x41") << 0x41 << "41"
-                              << "A";
-        QTest::newRow("0x5A") << 0x5A << "5A"
-                              << "Z";
-        QTest::newRow("0x5B") << 0x5B << "5B"
-                              << ".";
-        QTest::newRow("0x5F") << 0x5F << "5F"
-                              << ".";
-        QTest::newRow("0x60") << 0x60 << "60"
-                              << ".";
-        QTest::newRow("0x61") << 0x61 << "61"
-                              << "a";
-        QTest::newRow("0x7A") << 0x7A << "7A"
-                              << "z";
-        QTest::newRow("0x7B") << 0x7B << "7B"
-                              << ".";
-        QTest::newRow("0x7E") << 0x7E << "7E"
-                              << ".";
-        QTest::newRow("0x7F") << 0x7F << "7F"
-                              << ".";
-        QTest::newRow("0x80") << 0x80 << "80"
-                              << ".";
-        QTest::newRow("0xFF") << 0xFF << "FF"
-                              << ".";
-    }
     void byteTexts() {
-        QFETCH(int, value);
-        QFETCH(QString, hex);
-        QFETCH(QString, character);
-        const auto b = static_cast<std::uint8_t>(value);
-        QCOMPARE(QString::fromStdString(HexText(b)), hex);
-        QCOMPARE(QString::fromStdString(CharText(b)), character);
-        QCOMPARE(ParseHexText(hex.toStdString()), std::optional<std::uint8_t>(b));
-    }
-
-    void parseHexTextEdges() {
-        QCOMPARE(ParseHexText(""), std::optional<std::uint8_t>(0));
+        // value, hex text, character text: letters, digits, space and punctuation show; the
+        // characters between the two alphabets, control codes and codes above 122 do not.
+        const std::tuple<int, const char*, const char*> rows[] = {
+            {0x00, "00", "."}, {0x1F, "1F", "."}, {0x20, "20", " "}, {0x41, "41", "A"}, {0x5A, "5A", "Z"},
+            {0x5B, "5B", "."}, {0x60, "60", "."}, {0x61, "61", "a"}, {0x7A, "7A", "z"}, {0x7B, "7B", "."},
+            {0x7E, "7E", "."}, {0x80, "80", "."}, {0xAB, "AB", "."}, {0xFF, "FF", "."}};
+        for (const auto& [value, hex, character] : rows) {
+            QCOMPARE(HexText(std::uint8_t(value)), std::string(hex));
+            QCOMPARE(CharText(std::uint8_t(value)), std::string(character));
+            QCOMPARE(ParseHexText(hex), std::optional<std::uint8_t>(value));
+        }
+        QCOMPARE(ParseHexText(""), std::optional<std::uint8_t>(0));  // an empty cell
         QCOMPARE(ParseHexText("a5"), std::optional<std::uint8_t>(0xA5));
-        QVERIFY(!ParseHexText("G0").has_value());
-        QVERIFY(!ParseHexText("1").has_value());
-        QVERIFY(!ParseHexText("100").has_value());
+        for (const char* junk : {"G0", "0G", "1", "100", " 1"}) QVERIFY2(!ParseHexText(junk), junk);
     }
 
-    void blockChecksum_data() {
-        QTest::addColumn<int>("block1Sum");
-        QTest::addColumn<bool>("block1Bad");
-        QTest::newRow("sum 0") << 0 << false;
-        QTest::newRow("sum 255") << 255 << true;
-        QTest::newRow("sum 1") << 1 << true;
+    // Each block's bytes must add up to 0 mod 256: only a bad block's last byte is marked,
+    // once it is shaded; the sum restarts with the second block.
+    void displayPassMarksBadBlockEnds_data() {
+        QTest::addColumn<QList<int>>("bytes");  // offset, value, offset, value, ...
+        QTest::addColumn<QList<int>>("marked");
+        QTest::newRow("good") << QList<int>{} << QList<int>{};
+        QTest::newRow("block 1 sums to 255") << QList<int>{5, 0xFF} << QList<int>{128};
+        QTest::newRow("block 1 sums to 1 at its end") << QList<int>{127, 1} << QList<int>{128};
+        QTest::newRow("block 2 sums to 1 at its start") << QList<int>{128, 1} << QList<int>{256};
+        QTest::newRow("both") << QList<int>{0, 1, 255, 2} << QList<int>{128, 256};
+        QTest::newRow("sums of 256 and 512") << QList<int>{0, 0x80, 1, 0x80, 130, 0xFF, 131, 0xFF, 132, 2} << QList<int>{};
+        QTest::newRow("255 then 1 across the blocks") << QList<int>{127, 0xFF, 128, 1} << QList<int>{128, 256};
     }
-    void blockChecksum() {
-        QFETCH(int, block1Sum);
-        QFETCH(bool, block1Bad);
-        BlockChecksum checksum;
-        bool verdict = false;
-        for (int n = 1; n <= 128; ++n) {
-            verdict = checksum.AddByte(n, n == 1 ? static_cast<std::uint8_t>(block1Sum) : 0);
-            if (n < 128) QVERIFY(!verdict);
-        }
-        QCOMPARE(verdict, block1Bad);
-        // The second block starts from 0 whatever the first one held.
-        for (int n = 129; n <= 256; ++n) verdict = checksum.AddByte(n, 0);
-        QVERIFY(!verdict);
-    }
-
-    void blockSumsThatAreMultiplesOf256Pass() {
-        for (int total : {256, 512, 128 * 255 - 128 * 255 % 256}) {
-            BlockChecksum checksum;
-            int left = total;
-            bool verdict = false;
-            for (int n = 1; n <= 128; ++n) {
-                const int b = std::min(left, 255);
-                left -= b;
-                verdict = checksum.AddByte(n, static_cast<std::uint8_t>(b));
-            }
-            QCOMPARE(left, 0);
-            QVERIFY2(!verdict, qPrintable(QString::number(total)));
-        }
-    }
-
-    void displayPassOrderForOneByte() {
-        RecordingGrids grids;
-        int yields = 0;
+    void displayPassMarksBadBlockEnds() {
+        QFETCH(QList<int>, bytes);
+        QFETCH(QList<int>, marked);
         EdidImage image{};
-        image[0] = 0x41;
-        QVERIFY(ShowImage(image, grids, [&] {
-            grids.log << QStringLiteral("yield");
-            ++yields;
-            return true;
-        }));
+        for (int k = 0; k < bytes.size(); k += 2) image[bytes[k]] = std::uint8_t(bytes[k + 1]);
+        testing::RecordingGrids grids;
+        int yields = 0;
+        QVERIFY(ShowImage(image, grids, [&] { return grids.log << "yield", ++yields; }));
         QCOMPARE(yields, 512);
-        QCOMPARE(grids.log.mid(0, 5),
-                 (QStringList{"mark 1", "yield", "set 1 41", "shade 1", "yield"}));
-    }
-
-    void displayPassMarksOnlyBadBlockEnds_data() {
-        QTest::addColumn<int>("block1Sum");
-        QTest::addColumn<int>("block2Sum");
-        QTest::addColumn<QList<int>>("badMarks");
-        QTest::newRow("good image") << 0 << 0 << QList<int>{};
-        QTest::newRow("bad block 1") << 0x11 << 0 << QList<int>{128};
-        QTest::newRow("bad block 2") << 0 << 0xFF << QList<int>{256};
-        QTest::newRow("both bad") << 1 << 1 << QList<int>{128, 256};
-    }
-    void displayPassMarksOnlyBadBlockEnds() {
-        QFETCH(int, block1Sum);
-        QFETCH(int, block2Sum);
-        QFETCH(QList<int>, badMarks);
-        RecordingGrids grids;
-        ShowImage(ImageWithBlockSums(block1Sum, block2Sum), grids, [&] {
-            grids.log << QStringLiteral("yield");
-            return true;
-        });
-        // A bad-block mark is a mark that follows the byte's shade.
         QList<int> marksAfterShade;
-        for (int i = 1; i < grids.log.size(); ++i) {
-            if (grids.log[i].startsWith("mark") && grids.log[i - 1].startsWith("shade")) {
+        for (int i = 1; i < grids.log.size(); ++i)
+            if (grids.log[i].startsWith("mark") && grids.log[i - 1].startsWith("shade"))
                 marksAfterShade << grids.log[i].section(' ', 1).toInt();
-            }
-        }
-        QCOMPARE(marksAfterShade, badMarks);
+        QCOMPARE(marksAfterShade, marked);
+        const QString first = QStringLiteral("set 1 %1").arg(QString::fromStdString(HexText(image[0])));
+        QCOMPARE(grids.log.mid(0, 5), (QStringList{"mark 1", "yield", first, "shade 1", "yield"}));
     }
 
-    void displayPassStopsWhenWindowCloses() {
-        RecordingGrids grids;
+    void displayPassStopsWhenTheWindowCloses() {
+        testing::RecordingGrids grids;
         int yields = 0;
         QVERIFY(!ShowImage(EdidImage{}, grids, [&] { return ++yields < 3; }));
         QCOMPARE(yields, 3);

@@ -1,0 +1,521 @@
+#pragma once
+
+// Every command of the window, clicked as the operator clicks it, under the faults that the
+// adapter and the file layer can produce: one row per case. Every row checks that the controls
+// are gated while the command runs and that a click on another command is then ignored; that
+// no byte is shown as good that was not; that no file is lost or half-written; that the window
+// is left usable and the next read, once the fault is gone, is whole; and that closing the
+// window switches the adapter off only when it holds it. Runs per backend, like the contract.
+
+#include <QtWidgets>
+#include <cerrno>
+#include <numeric>
+
+#include "files/image_files.h"
+#include "iowkit_contract.h"
+#include "window_driver.h"
+
+namespace quillon::testing {
+
+enum class Cmd { Read, Read128, Write, Scan, Clear, Open, Save };
+// Before the command: Usual is a read done for Write (then the memory filled with 0xEE), the
+// sample image set but not drawn for Open and Save, a fresh window else. Cleared: Clear done
+// (a handle held). NoAdapter: started without adapter, plugged in since. Shown128: the sample
+// image set and 128 chosen. Saved: the sample image saved as saved.hex.
+enum class Pre { Usual, Fresh, Cleared, NoAdapter, Shown128, Saved };
+enum class Fault {
+    Ok,
+    Absent,
+    Unplug,
+    Drop,
+    RefuseA0,
+    RefuseA1,
+    RefuseBoth,
+    Cycle,
+    Protected,
+    Flipped,
+    Spoil,
+    Fill41,
+    Late,
+    Stopped,
+    Replug,
+    Device0,
+    CloseAt,
+    No,
+    Escape,
+    Return,
+    CloseBox,
+    ReadOnly,
+    DiskFull,
+    NoSync
+};
+// Which bytes end red: the ends of bad blocks (summed here); all; exactly those that the
+// memory does not hold; any (some or none); no cell painted at all.
+enum class Red { Sums, All, Differ, Some, Unpainted };
+// The written memory, loaded image or saved file: what the grids show; unchanged; zeros.
+enum class Outcome { Any, Equal, Unchanged, Zeros };
+// Afterwards: no handle and the I2C buttons on; the handle kept; a new handle; no handle and
+// the I2C buttons off.
+enum class After { Free, Held, Reopened, Off };
+
+struct Row {
+    const char* name;
+    Cmd cmd;
+    Fault fault;
+    int param;
+    Red red;
+    Outcome outcome;
+    int sent;               // I2C reports that the command writes; -1: not counted
+    const char* text = "";  // the scan's result, or the start of the one message shown
+    const char* file = "";  // chosen in the file dialog; "": the dialog is cancelled
+    Pre pre = Pre::Usual;
+    int vm = 0;  // 1: also run against the kernel's driver; 2: only there (slow here)
+    After after = After::Free;
+};
+
+namespace rows {
+using enum Cmd;
+using enum Fault;
+using enum Red;
+using enum Outcome;
+using enum Pre;
+using enum After;
+inline constexpr char kFound[] = "160 (A0)\r\n161 (A1)\r\n";
+inline constexpr char kNone[] = "No Devices found on I2C Buss";
+inline constexpr char kNoFile[] = "Error Number:  2\r\nError Msg   : No such file or directory";
+inline const Row kRows[] = {
+    {"read", Read, Ok, 0, Sums, Any, 513, "", "", Usual, 1},
+    {"read, block 1 spoiled", Read, Spoil, 10, Sums, Any, 513},
+    {"read, block 2 spoiled", Read, Spoil, 200, Sums, Any, 513},
+    {"read 128 keeps block 2", Read128, Fill41, 0, Sums, Any, 257, "", "", Usual, 1},
+    {"read, unplugged since start-up", Read, Absent, 0, All, Any, 0},
+    {"read, window closed at byte 30", Read, CloseAt, 30, Some, Any, -1},
+    {"read, unplugged after 3", Read, Unplug, 3, Some, Any, -1},
+    {"read, unplugged after 101", Read, Unplug, 101, Some, Any, -1, "", "", Usual, 1},
+    {"read, one reply lost", Read, Drop, 1, Some, Any, -1},
+    {"read, every reply lost", Read, Drop, -1, All, Any, -1},
+    {"read, A1 refused", Read, RefuseA1, 0, All, Any, -1},
+    {"read, no memory", Read, RefuseBoth, 0, All, Any, -1, "", "", Usual, 2},
+    {"read, late replies", Read, Late, 0, Some, Any, -1, "", "", Usual, 1},
+    {"read, adapter stopped", Read, Stopped, 0, All, Any, -1, "", "", Usual, 1},
+    {"read, replugged, then Clear", Read, Replug, 0, Sums, Any, -1, "", "", Usual, 1},
+    {"read after Clear", Read, Ok, 0, Sums, Any, 513, "", "", Cleared},
+    {"write", Write, Ok, 0, Differ, Equal, -1, "", "", Usual, 1},
+    {"write after Clear writes zeros", Write, Cycle, 0, Differ, Zeros, 769, "", "", Cleared},
+    {"write, answered No", Write, No, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
+    {"write, Escape", Write, Escape, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
+    {"write, Return is No", Write, Return, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
+     Held},
+    {"write, box closed", Write, CloseBox, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
+     Held},
+    {"write, unplugged since start-up", Write, Absent, 0, All, Unchanged, 0},
+    {"write, unplugged after 2", Write, Unplug, 2, Some, Any, -1},
+    {"write, unplugged after 101", Write, Unplug, 101, Some, Any, -1, "", "", Usual, 1},
+    {"write, one reply lost", Write, Drop, 1, Some, Any, -1},
+    {"write, A1 refused", Write, RefuseA1, 0, All, Any, -1},
+    {"write, no memory", Write, RefuseBoth, 0, All, Unchanged, -1, "", "", Usual, 1},
+    {"write, slow write cycle", Write, Cycle, 12, Differ, Equal, -1, "", "", Usual, 2},
+    {"write, write-protected", Write, Protected, 0, Differ, Unchanged, -1, "", "", Usual, 1},
+    {"write, memory flips a bit", Write, Flipped, 0, Differ, Any, -1},
+    {"write, late replies", Write, Late, 0, Some, Any, -1, "", "", Usual, 2},
+    {"write, adapter stopped", Write, Stopped, 0, All, Unchanged, -1, "", "", Usual, 1},
+    {"write, replugged, then Clear", Write, Replug, 0, Differ, Equal, -1, "", "", Usual, 1},
+    {"scan", Scan, Ok, 0, Unpainted, Any, 257, kFound, "", Usual, 1},
+    {"scan, byte 0 answers", Scan, Device0, 0, Unpainted, Any, 257, "0 (0)\r\n1 (1)\r\n160 (A0)\r\n161 (A1)\r\n"},
+    {"scan, A0 refused", Scan, RefuseA0, 0, Unpainted, Any, 257, "161 (A1)\r\n"},
+    {"scan, no memory", Scan, RefuseBoth, 0, Unpainted, Any, 257, kNone, "", Usual, 1},
+    {"scan, every reply lost", Scan, Drop, -1, Unpainted, Any, 6, kNone},
+    {"scan, unplugged since start-up", Scan, Absent, 0, Unpainted, Any, 0, kNone},
+    {"scan, unplugged after 101", Scan, Unplug, 101, Unpainted, Any, -1, "", "", Usual, 1},
+    {"scan, late replies", Scan, Late, 0, Unpainted, Any, -1, "", "", Usual, 2},
+    {"scan, adapter stopped", Scan, Stopped, 0, Unpainted, Any, -1, kNone, "", Usual, 1},
+    {"scan, replugged, then Clear", Scan, Replug, 0, Unpainted, Any, -1, kFound, "", Usual, 1,
+     Off},
+    {"scan after Clear", Scan, Ok, 0, Unpainted, Any, 257, kFound, "", Cleared, 0, Off},
+    {"Clear finds an adapter", Clear, Ok, 0, Unpainted, Zeros, 0, "", "", NoAdapter, 0,
+     Reopened},
+    {"Clear twice", Clear, Ok, 0, Unpainted, Zeros, 0, "", "", Cleared, 0, Reopened},
+    {"Clear, gone after Clear", Clear, Absent, 0, Unpainted, Zeros, 0, "", "", Cleared, 0, Off},
+    {"Clear, gone since start-up", Clear, Absent, 0, Unpainted, Zeros, 0},
+    {"open, 128 chosen: all 256", Open, Ok, 0, Sums, Equal, 0, "", "counting.bin", Shown128},
+    {"open, no such file", Open, Ok, 0, Sums, Unchanged, 0, kNoFile, "gone.bin"},
+    {"open, XML that does not load", Open, Ok, 0, Sums, Unchanged, 0, "Start-end tags", "bad.xml"},
+    {"open, XML without BLOCK1", Open, Ok, 0, Sums, Unchanged, 0, "Error Number:  1001",
+     "half.xml"},
+    {"open, XML without DATAOBJ", Open, Ok, 0, Sums, Zeros, 0, "", "other.xml"},
+    {"open cancelled first", Open, Ok, 0, Unpainted, Unchanged, 0},
+    {"open cancelled after Save", Open, Ok, 0, Sums, Unchanged, 0, "", "", Saved},
+    {"open, Clear's handle held", Open, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
+     Held},
+    {"save over a file, 128 chosen", Save, Ok, 0, Unpainted, Equal, 0, "", "over.bin", Shown128},
+    {"save without extension", Save, Ok, 0, Unpainted, Equal, 0, "", "plain"},
+    {"save cancelled", Save, Ok, 0, Unpainted, Unchanged, 0, "", "", Saved},
+    {"save, read-only folder", Save, ReadOnly, 0, Unpainted, Unchanged, 0, "Error Number:  30",
+     "over.bin"},
+    {"save, disk full", Save, DiskFull, 0, Unpainted, Unchanged, 0, "Error Number:  28",
+     "over.bin"},
+    {"save, flush fails", Save, NoSync, 0, Unpainted, Unchanged, 0, "Error Number:  5", "over.bin"},
+    {"save, Clear's handle held", Save, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
+     Held},
+};
+}  // namespace rows
+
+// The file layer's faults: each replaces one call of the writer (the disk holds 100 bytes).
+inline int g_bytesWritten = 0;
+inline long FailWith(int error) { return errno = error, -1; }
+inline FileWriteCalls Calls(int fault) {
+    FileWriteCalls calls = RealFileWriteCalls();
+    if (fault == int(Fault::ReadOnly))
+        calls.makeTemporary = [](char*) { return int(FailWith(EROFS)); };
+    if (fault == int(Fault::NoSync)) calls.fsync = [](int) { return int(FailWith(EIO)); };
+    if (fault == int(Fault::DiskFull))
+        calls.write = [](int fd, const void* data, std::size_t size) -> long {
+            if (g_bytesWritten >= 100) return FailWith(ENOSPC);
+            const long n = RealFileWriteCalls().write(fd, data, std::min<std::size_t>(size, 100));
+            return g_bytesWritten += int(n), n;
+        };
+    return calls;
+}
+
+inline QByteArray Bytes(const EdidImage& image) {
+    return QByteArray(reinterpret_cast<const char*>(image.data()), 256);
+}
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : "<none>";
+}
+// The ends of the blocks whose bytes do not add up to 0 mod 256, among the first `count`.
+inline QList<int> BadBlockEnds(const EdidImage& image, int count = 256) {
+    QList<int> ends;
+    for (int end = 128; end <= count; end += 128)
+        if (std::accumulate(&image[end - 128], &image[end - 1] + 1, 0) % 256 != 0) ends << end;
+    return ends;
+}
+
+class CommandTable : public QObject {
+    Q_OBJECT
+
+  public:
+    CommandTable(iow::AdapterRig& rig, bool onVm) : rig_(rig), onVm_(onVm) {}
+
+  private:
+    using Reports = QList<std::vector<std::uint8_t>>;
+    iow::AdapterRig& rig_;
+    bool onVm_;
+    const Row* row_ = nullptr;
+    std::unique_ptr<Form1> window;
+    QTemporaryDir dir_;
+    QString folder_, chosen_;
+    QStringList seen_, violations_;  // the boxes and dialogs shown; what went wrong meanwhile
+    FileWriteCalls calls_{};
+    bool i2cBefore_ = false, scanning_ = false, heldAtClick_ = false;
+    int gatedSamples_ = 0;
+    QTimer answerer_, watcher_;
+
+    iow::VirtualAdapter& model() { return rig_.Model(); }
+    QAbstractButton* B(const char* name) { return Button(window.get(), name); }
+    // The gating leaves the I2C buttons as they were when the window holds no handle (the scan
+    // gates before it opens the adapter): note them first.
+    void Click(const char* name) {
+        i2cBefore_ = B("IICReadButton")->isEnabled();
+        scanning_ = name == std::string("Scan");
+        heldAtClick_ = window->iowHandle() != 0;
+        B(name)->click();
+    }
+    QColor Colour(EdidGrid* g, int n) { return g->CellColour(CellOf(n).row, CellOf(n).column); }
+    bool IsRed(int n) {
+        return Colour(window->hexGrid(), n) == Qt::red && Colour(window->charGrid(), n) == Qt::red;
+    }
+    QString Hex(int n) { return window->hexGrid()->CellText(CellOf(n).row, CellOf(n).column); }
+    Reports WrittenI2c() {
+        Reports out;
+        for (const auto& t : model().TrafficLog())
+            if (t.pipe == 1 && t.direction == decltype(t.direction)::Written) out << t.bytes;
+        return out;
+    }
+
+    // Notes each box and dialog, then answers: the row's file, Yes (or the row's answer) to a
+    // question, OK to a message.
+    void Answer() {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (auto* d = qobject_cast<QFileDialog*>(modal)) {
+            seen_ << QStringList{d->windowTitle(), d->findChild<QLineEdit*>("fileNameEdit")->text(),
+                                 d->findChild<QComboBox*>("fileTypeCombo")->currentText()}
+                         .join('|');
+            if (chosen_.isEmpty()) return d->reject();
+            TypeName(d, chosen_);  // accept queued: the overwrite question must find us free
+            return void(QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection));
+        }
+        if (box == nullptr) return;
+        seen_ << QStringLiteral("%1|%2|%3|%4")
+                     .arg(box->windowTitle(), box->text())
+                     .arg(box->icon())
+                     .arg(box->standardButtons() | box->standardButton(box->defaultButton()) << 1);
+        const auto click = [box](QMessageBox::StandardButton b) { box->button(b)->click(); };
+        const bool question = box->button(QMessageBox::Yes) && !box->text().contains("exists");
+        switch (question ? row_->fault : Fault::Ok) {
+            case Fault::No:
+                return click(QMessageBox::No);
+            case Fault::Escape:
+                return QTest::keyClick(box, Qt::Key_Escape);
+            case Fault::Return:
+                return QTest::keyClick(box, Qt::Key_Return);
+            case Fault::CloseBox:
+                return void(box->close());
+            default:
+                return click(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
+        }
+    }
+    // While a command runs with the wait pointer up (outside a message box): the controls are
+    // gated, and a click on the (hidden) Scan button starts nothing.
+    void Watch() {
+        if (!window || !window->commandRunning() || !QApplication::overrideCursor() ||
+            qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            return;
+        ++gatedSamples_;
+        for (const char* name : {"SaveFile", "ReadFile", "ClearResult", "ByteOption_0",
+                                 "ByteOption_1", "IICReadButton", "IICWriteButton"})
+            if (B(name)->isEnabled() != (name[0] == 'I' && i2cBefore_ &&
+                                         !(scanning_ ? heldAtClick_ : window->iowHandle())))
+                violations_ << name;
+        if (violations_.size() < 10) B("Scan")->click();
+    }
+
+    void Prepare(const Row& row) {
+        using enum Fault;
+        const bool file = row.cmd == Cmd::Open || row.cmd == Cmd::Save,
+                   clear = row.cmd == Cmd::Clear;
+        model().SetInstantTimeouts(row.fault != Late);  // a late reply must come late
+        model().SetPresent(row.pre != Pre::NoAdapter);
+        window = std::make_unique<Form1>();
+        window->show();
+        model().SetPresent(true);
+        if (row.cmd == Cmd::Read128 || (row.cmd == Cmd::Write && row.pre == Pre::Usual))
+            Click("IICReadButton");
+        if (row.cmd == Cmd::Read128 || row.pre == Pre::Shown128) Click("ByteOption_0");
+        if (row.cmd == Cmd::Write || row.fault == Fill41)
+            model().Eeprom().Memory().fill(row.fault == Fill41 ? 0x41 : 0xEE);
+        if (clear && row.pre != Pre::Cleared) Click("Scan");  // something in the box to clear
+        if (row.pre == Pre::Cleared) Click("ClearResult");
+        if ((file && row.pre != Pre::Cleared) || clear) window->setEdidData(iow::SampleEdid());
+        if (clear) window->RefreshGrids();
+        if (row.pre == Pre::Saved) chosen_ = folder_ + "/saved.hex", Click("SaveFile");
+        UseFileWriteCalls(&(calls_ = Calls(int(row.fault))));
+        g_bytesWritten = 0;
+        auto& eeprom = model().Eeprom();
+        // The memory's write cycle is met by the plain write only (and the rows about it).
+        if (row.cmd == Cmd::Write && row.fault != Ok) eeprom.SetWriteCycle({});
+        switch (row.fault) {
+            case Absent:
+                return model().SetPresent(false);
+            case Unplug:
+                return model().UnplugAfterExchanges(row.param);
+            case Drop:
+                return model().DropReplies(row.param);
+            case RefuseBoth:
+                model().RefuseAddress(0xA0);
+                [[fallthrough]];
+            case RefuseA1:
+                return model().RefuseAddress(0xA1);
+            case RefuseA0:
+                return model().RefuseAddress(0xA0);
+            case Cycle:
+                return eeprom.SetWriteCycle(std::chrono::milliseconds(row.param));
+            case Protected:
+                return eeprom.SetWriteProtected(true);
+            case Flipped:
+                return eeprom.SetCorruptedOffsets({0, 127, 128, 255});
+            case Spoil:
+                return void(eeprom.Memory()[row.param] ^= 1);
+            case Late:
+                return model().SetLatency(std::chrono::milliseconds(230));
+            case Stopped:
+                return model().SetTakingReports(false);
+            case Device0:
+                return model().AddDevice(std::make_unique<iow::PlainI2cDevice>(0));
+            case Replug:  // plugged in again in its power-on state (I2C off), then Clear
+                model().SetPresent(false);
+                model().SetPresent(true);
+                Click("ClearResult");
+                if (row.cmd != Cmd::Write) return;
+                window->setEdidData(iow::SampleEdid());
+                return void(window->RefreshGrids());
+            default:
+                return;
+        }
+    }
+
+  private slots:
+    void initTestCase() {
+        connect(&answerer_, &QTimer::timeout, this, [this] { Answer(); });
+        connect(&watcher_, &QTimer::timeout, this, [this] { Watch(); });
+        answerer_.start(2);
+        watcher_.start(0);
+    }
+    void cleanup() {
+        window.reset();
+        UseFileWriteCalls(nullptr);
+    }
+
+    void commandUnderFault_data() {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < int(std::size(rows::kRows)); ++i)
+            if (onVm_ ? rows::kRows[i].vm > 0 : rows::kRows[i].vm < 2)
+                QTest::newRow(rows::kRows[i].name) << i;
+    }
+    void commandUnderFault() {
+        using enum Cmd;
+        QFETCH(int, index);
+        const Row& row = *(row_ = &rows::kRows[index]);
+        rig_.Fresh();
+        seen_.clear(), violations_.clear();
+        QDir().mkpath(folder_ = dir_.filePath(QString::number(index)));
+        QByteArray counting(256, 0);
+        std::iota(counting.begin(), counting.end(), 0);
+        for (const auto& [name, bytes] :
+             {std::pair{"counting.bin", counting},
+              {"over.bin", QByteArray(1000, 'o')},
+              {"bad.xml", "<DATAOBJ><DATA>"},
+              {"other.xml", "<ROOT/>"},
+              {"half.xml", "<DATAOBJ><DATA><BLOCK0/></DATA></DATAOBJ>"}}) {
+            QFile file(folder_ + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        Prepare(row);
+        seen_.clear();
+        chosen_ = *row.file ? folder_ + '/' + row.file : QString();
+        const QByteArray fileBefore = ReadAll(chosen_);
+        const QStringList listed = QDir(folder_).entryList(QDir::Files | QDir::Hidden);
+        const EdidImage imageBefore = window->edidData();
+        const auto memoryBefore = model().Eeprom().Memory();
+        const IowKitHandle handleBefore = window->iowHandle();
+        const std::string nameBefore = window->edidFile();
+        int sentAtClose = -1;
+        AtByte closer(*window, row.fault == Fault::CloseAt ? row.param : 0, [&] {
+            sentAtClose = int(WrittenI2c().size());
+            window->close();
+        });
+        model().ClearTraffic();
+        gatedSamples_ = 0;
+        QElapsedTimer timer;
+        timer.start();
+        Click(std::array{"IICReadButton", "IICReadButton", "IICWriteButton", "Scan", "ClearResult",
+                         "ReadFile", "SaveFile"}[int(row.cmd)]);
+        QVERIFY2(timer.elapsed() < 30000, "longer than the time-outs allow");
+        QVERIFY2(violations_.isEmpty(), qPrintable(violations_.join(", ")));
+        // Every command but Clear (and a write not confirmed) runs with the wait pointer up.
+        const bool declined = row.fault >= Fault::No && row.fault <= Fault::CloseBox;
+        QCOMPARE(gatedSamples_ > 0, row.cmd != Clear && !declined);
+        QVERIFY(!window->commandRunning() && QApplication::overrideCursor() == nullptr);
+        const Reports written = WrittenI2c(), switchOff{{1, 0, 0, 0, 0, 0, 0, 0}};
+        if (row.sent >= 0 && !onVm_) QCOMPARE(int(written.size()), row.sent);
+        if (row.fault == Fault::CloseAt) QCOMPARE(written.mid(sentAtClose), switchOff);
+
+        // The grids against the memory, the image and the file.
+        const auto& memory = model().Eeprom().Memory();
+        const QByteArray image = Bytes(window->edidData());
+        const int count = row.cmd == Read128 ? 128 : 256;
+        const bool drawn = row.cmd == Open && !window->edidFile().empty();
+        QList<int> red, differing;
+        for (int n = 1; n <= 256; ++n) {
+            const auto shown = ParseHexText(Hex(n).toStdString()).value_or(0xFF);
+            if (IsRed(n)) red << n;
+            if (memory[n - 1] != shown) differing << n;
+            if ((row.cmd == Read || row.cmd == Read128) && row.fault != Fault::CloseAt &&
+                !(IsRed(n) && n <= count)) {
+                QCOMPARE(shown, window->edidData()[n - 1]);
+                QCOMPARE(shown, n <= count ? memory[n - 1] : imageBefore[n - 1]);
+            }
+            if (row.cmd == Write && !IsRed(n) && Colour(window->hexGrid(), n).isValid())
+                QCOMPARE(memory[n - 1], shown);
+            if (drawn) QCOMPARE(Hex(n), QString::fromStdString(HexText(window->edidData()[n - 1])));
+            if (row.cmd == Clear) QCOMPARE(Hex(n), QString());
+            if (row.red == Red::Unpainted) QVERIFY(!Colour(window->hexGrid(), n).isValid());
+        }
+        if (row.red == Red::Sums)
+            QCOMPARE(red, BadBlockEnds(window->edidData(), drawn ? 256 : count));
+        if (row.red == Red::All) QCOMPARE(int(red.size()), 256);
+        if (row.red == Red::Differ) QCOMPARE(red, differing);
+        const Outcome outcome = row.outcome;
+        if (row.cmd == Write && (outcome == Outcome::Equal || outcome == Outcome::Zeros))
+            QCOMPARE(differing, QList<int>{});
+        if (row.cmd == Write && outcome == Outcome::Unchanged) QVERIFY(memory == memoryBefore);
+        if ((row.cmd == Write || row.cmd == Open || row.cmd == Clear) && outcome == Outcome::Zeros)
+            QCOMPARE(row.cmd == Write ? Bytes(memory) : image, QByteArray(256, 0));
+        if (row.cmd == Open && outcome != Outcome::Zeros)
+            QCOMPARE(image, outcome == Outcome::Equal ? ReadAll(chosen_) : Bytes(imageBefore));
+        if (row.cmd == Save && outcome == Outcome::Equal)
+            QCOMPARE(ReadAll(QString::fromStdString(window->edidFile())), image);
+        if (row.cmd == Save && outcome == Outcome::Unchanged)
+            QCOMPARE(ReadAll(chosen_), fileBefore);
+        if (row.cmd == Save && !*row.file)
+            QCOMPARE(QDir(folder_).entryList(QDir::Files | QDir::Hidden), listed);
+        QCOMPARE(QDir(folder_).entryList({".quillon-save-*"}, QDir::Hidden | QDir::Files), {});
+
+        // What the operator was asked and told.
+        const bool file = row.cmd == Open || row.cmd == Save;
+        QStringList expected;
+        if (row.cmd == Write)
+            expected << QStringLiteral(
+                            "EDID Overwrite|Do you wish to overwrite the EDID of the "
+                            "Connected Device?|0|%1")
+                            .arg(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
+                                 QMessageBox::No << 1);  // and No the default
+        if (file)
+            expected << (row.cmd == Open ? "Select the name of the file to READ|*.hex;*.bin;*.xml|"
+                                           "Tavrin Files (*.hex;*.HEX;*.bin;*.BIN;*.xml,*.XML)"
+                                         : "Select the name of the file to SAVE|*.hex;*.bin|Tavrin "
+                                           "Files (*.hex;*.HEX;*.bin;*.BIN)");
+        if (QString(row.file) == "over.bin") expected << seen_.value(1);  // Qt's own question
+        if (file && *row.text) expected << QStringLiteral("Orvane Quillon|%1|0|%2").arg(row.text).arg(QMessageBox::Ok);
+        const QString message = seen_.isEmpty() ? QString() : seen_.back().section('|', 1, -3);
+        if (file && *row.text && message.startsWith(row.text)) seen_.back().replace(message, row.text);
+        QCOMPARE(seen_, expected);
+        if (file && *row.file)
+            QVERIFY(QString::fromStdString(window->edidFile()).startsWith(chosen_));
+        if (file && !*row.file) QCOMPARE(window->edidFile(), nameBefore);
+        if (file) QCOMPARE(window->filePattern(), row.cmd == Open && !*row.file ? "" : "*.hex");
+        const QString result = window->resultText();
+        QVERIFY2(row.cmd == Scan ? !*row.text || result == row.text : result.isEmpty(),
+                 qPrintable(result));
+        for (const QString& line : result.split("\r\n", Qt::SkipEmptyParts))
+            QVERIFY2(QStringList({"160 (A0)", "161 (A1)", rows::kNone}).contains(line) ||
+                         row.fault == Fault::Device0,
+                     qPrintable(line));
+        if (row.cmd == Scan) Click("Scan");  // a second scan starts from an empty box
+        if (row.cmd == Scan && *row.text && !onVm_) QCOMPARE(window->resultText(), result);
+        if (row.fault == Fault::CloseAt) return;
+
+        // The window is usable: the controls enabled, the I2C buttons while it has an adapter.
+        for (const char* name :
+             {"SaveFile", "ReadFile", "ClearResult", "ByteOption_0", "ByteOption_1"})
+            QVERIFY2(B(name)->isEnabled(), name);
+        QCOMPARE(B("IICReadButton")->isEnabled() + B("IICWriteButton")->isEnabled(),
+                 row.after == After::Off ? 0 : 2);
+        QCOMPARE(B("ByteOption_0")->isChecked(), window->byteCount() == 128);
+        const IowKitHandle handle = window->iowHandle();
+        QCOMPARE(handle != 0, row.after == After::Held || row.after == After::Reopened);
+        QCOMPARE(handle == handleBefore,
+                 row.after == After::Held || handle == handleBefore && !handle);
+
+        // Once the fault is gone the next read is whole. Closing sends nothing, or switches the
+        // I2C function off when the window holds Clear's handle.
+        UseFileWriteCalls(nullptr);
+        model().ClearFaults();
+        model().SetLatency({});
+        model().Eeprom().Memory() = iow::SampleEdid();
+        if (handle == 0) Click("ClearResult"), Click("ByteOption_1"), Click("IICReadButton");
+        if (handle == 0) QCOMPARE(Bytes(window->edidData()), Bytes(iow::SampleEdid()));
+        for (int n = 1; n <= 256 && handle == 0; ++n) QVERIFY(!IsRed(n));
+        model().ClearTraffic();
+        window->close();
+        QCOMPARE(window->iowHandle(), 0u);
+        QCOMPARE(WrittenI2c(), handle != 0 ? switchOff : Reports{});
+        const IowKitHandle again = IowKitOpenDevice();
+        QVERIFY(again != 0);
+        IowKitCloseDevice(again);
+    }
+};
+
+}  // namespace quillon::testing
