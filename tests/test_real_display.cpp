@@ -14,14 +14,6 @@ using namespace quillon::testing;
 using quillon::iow::SampleEdid;
 using quillon::iow::TheVirtualAdapter;
 
-namespace {
-
-enum class Scene { OpenChosen, OpenCancelled, Save, ConfirmNo, ConfirmYes, FileError };
-
-}  // namespace
-
-Q_DECLARE_METATYPE(Scene)
-
 class TestRealDisplay : public QObject {
     Q_OBJECT
 
@@ -32,9 +24,15 @@ class TestRealDisplay : public QObject {
     bool withWindowManager = false;
 
     QWidget* Control(const char* name) { return window->findChild<QWidget*>(name); }
-    // A spot of the window with no control: the normal pointer shows there.
-    QPoint RestingSpot() { return window->mapToGlobal(QPoint(700, 20)); }
-    void SettleEvents(int ms = 150) { QTest::qWait(ms); }
+    QPoint RestingSpot() { return window->mapToGlobal(QPoint(700, 20)); }  // no control there
+    // Shown, and ready for keys: the pointer on it (a bare server sends keys there) or active.
+    template <typename Modal>
+    bool Ready() {
+        auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
+        if (modal == nullptr || !modal->isVisible()) return false;
+        x.MoveTo(modal->mapToGlobal(QPoint(modal->width() / 2, 10)));
+        return !withWindowManager || modal->isActiveWindow();
+    }
 
   private slots:
     void initTestCase() {
@@ -42,135 +40,75 @@ class TestRealDisplay : public QObject {
             QSKIP("needs a real X server (the CTest entry runs it under xvfb-run)");
         QVERIFY2(x.Usable(), "the X server has no XTest extension");
         TheVirtualAdapter().Reset();
-        TheVirtualAdapter().SetLatency({});
         window = std::make_unique<Form1>();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         withWindowManager = x.WindowManagerRuns();
-        // On a bare server nothing activates windows: the keys go to the window under the
-        // pointer.
         if (withWindowManager) QVERIFY(QTest::qWaitForWindowActive(window.get()));
         x.MoveTo(RestingSpot());
-        SettleEvents(300);
+        QTest::qWait(300);
         normalPointer = x.CursorImage();
         QVERIFY(!normalPointer.isNull());
     }
 
     void nextClickWorksAfter_data() {
-        QTest::addColumn<Scene>("scene");
-        QTest::newRow("Open, a file chosen by typing its name") << Scene::OpenChosen;
-        QTest::newRow("Open cancelled") << Scene::OpenCancelled;
-        QTest::newRow("Save") << Scene::Save;
-        QTest::newRow("Write EDID answered No") << Scene::ConfirmNo;
-        QTest::newRow("Write EDID answered Yes") << Scene::ConfirmYes;
-        QTest::newRow("a file error message") << Scene::FileError;
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed");  // into the file dialog, then Return; "": Escape
+        QTest::addColumn<int>("answer");     // the message box's button that is clicked
+        QTest::newRow("Open, a file chosen by typing its name") << "ReadFile" << "image.bin" << 0;
+        QTest::newRow("Open cancelled") << "ReadFile" << "" << 0;
+        QTest::newRow("Save") << "SaveFile" << "saved.bin" << 0;
+        QTest::newRow("Write EDID answered No") << "IICWriteButton" << QString() << int(QMessageBox::No);
+        QTest::newRow("Write EDID answered Yes") << "IICWriteButton" << QString() << int(QMessageBox::Yes);
+        QTest::newRow("a file error message") << "ReadFile" << "none.bin" << int(QMessageBox::Ok);
     }
     void nextClickWorksAfter() {
-        QFETCH(Scene, scene);
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        QFETCH(int, answer);
         TheVirtualAdapter().Eeprom().SetWriteCycle({});
-        const QString image = dir.filePath(QStringLiteral("image.bin"));
-        {
-            QFile file(image);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(reinterpret_cast<const char*>(SampleEdid().data()), 256);
-        }
-        // Something in the grids for Clear to clear.
+        QFile image(dir.filePath("image.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(reinterpret_cast<const char*>(SampleEdid().data()), 256));
+        image.close();
         EdidImage shown{};
-        shown.fill(0x5A);
+        shown.fill(0x5A);  // something in the grids for Clear to clear
         window->setEdidData(shown);
         window->RefreshGrids();
-
-        const char* start = nullptr;
         TimedSteps steps;
-        // Open and ready for keys: shown, active, its focus widget holding the keyboard.
-        const auto ready = [this](QWidget* modal) {
-            if (modal == nullptr || !modal->isVisible()) return false;
-            x.MoveTo(modal->mapToGlobal(QPoint(modal->width() / 2, 10)));
-            return !withWindowManager || modal->isActiveWindow();
-        };
-        const auto dialogOpen = [ready] { return ready(ActiveModal<QFileDialog>()); };
-        const auto boxOpen = [ready] { return ready(ActiveModal<QMessageBox>()); };
-        const auto typeAndReturn = [this](QString path) {
-            return [this, path] {
-                QTest::qWait(100);  // the pointer is on the dialog: its keys go there
-                x.Type(path);
+        if (!typed.isNull())
+            steps.When([this] { return Ready<QFileDialog>(); }, [&] {
+                QTest::qWait(100);
+                if (typed.isEmpty()) return x.Key(XK_Escape);
+                x.Key(XK_End);
+                for (int k = 0; k < 40; ++k) x.Key(XK_BackSpace);
+                x.Type(dir.filePath(typed));
                 QTest::qWait(400);  // the name's completion list opens meanwhile
                 x.Key(XK_Return);
-            };
-        };
-        const auto clickBoxButton = [this](QMessageBox::StandardButton b) {
-            return [this, b] { x.Click(ActiveModal<QMessageBox>()->button(b)); };
-        };
-        switch (scene) {
-            case Scene::OpenChosen:
-                start = "ReadFile";
-                steps.When(dialogOpen, typeAndReturn(image));
-                break;
-            case Scene::OpenCancelled:
-                start = "ReadFile";
-                steps.When(dialogOpen, [this] { x.Key(XK_Escape); });
-                break;
-            case Scene::Save:
-                start = "SaveFile";
-                steps.When(dialogOpen, [this] { x.Key(XK_End); })
-                    .After(50,
-                           [this] {
-                               for (int k = 0; k < 40; ++k) x.Key(XK_BackSpace);
-                           })
-                    .After(50, typeAndReturn(dir.filePath(QStringLiteral("saved.bin"))));
-                break;
-            case Scene::ConfirmNo:
-                start = "IICWriteButton";
-                steps.When(boxOpen, clickBoxButton(QMessageBox::No));
-                break;
-            case Scene::ConfirmYes:
-                start = "IICWriteButton";
-                steps.When(boxOpen, clickBoxButton(QMessageBox::Yes));
-                break;
-            case Scene::FileError:
-                start = "ReadFile";
-                steps.When(dialogOpen, typeAndReturn(dir.filePath(QStringLiteral("none.bin"))))
-                    .When(boxOpen, clickBoxButton(QMessageBox::Ok));
-                break;
-        }
+            });
+        if (answer != 0)
+            steps.When([this] { return Ready<QMessageBox>(); }, [&] {
+                x.Click(qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::StandardButton(answer)));
+            });
         // A dialog that the steps failed to close would hold the test in its modal loop for
         // ever: close it after a while, which fails the row below.
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, this, [] {
-            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-                qWarning() << "still open:" << dialog->windowTitle()
-                           << (qobject_cast<QFileDialog*>(dialog)
-                                   ? dialog->findChild<QLineEdit*>("fileNameEdit")->text()
-                                   : QString());
-                dialog->reject();
-            }
+        QTimer::singleShot(15000, this, [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
         });
-        guard.start(15000);
-        steps.Start();
-        x.Click(Control(start));
-        QTRY_VERIFY_WITH_TIMEOUT(steps.Done() && QApplication::activeModalWidget() == nullptr &&
-                                     !window->commandRunning(),
-                                 20000);
-        SettleEvents();
+        x.Click(Control(button.toLatin1()));
+        QTRY_VERIFY_WITH_TIMEOUT(steps.Done() && !QApplication::activeModalWidget() && !window->commandRunning(), 20000);
+        QTest::qWait(150);
+        if (typed == "image.bin") QVERIFY(window->edidData() == SampleEdid());
+        if (typed == "saved.bin") QVERIFY(QFile::exists(dir.filePath(typed)));
+        if (answer == QMessageBox::Yes || answer == QMessageBox::No)
+            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[0], answer == QMessageBox::Yes ? 0x5A : SampleEdid()[0]);
 
-        if (scene == Scene::OpenChosen) QVERIFY(window->edidData() == SampleEdid());
-        if (scene == Scene::Save) QVERIFY(QFile::exists(dir.filePath(QStringLiteral("saved.bin"))));
-        if (scene == Scene::ConfirmYes) QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[0], 0x5A);
-        if (scene == Scene::ConfirmNo)
-            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[0], SampleEdid()[0]);
-
-        // The pointer is the normal one and the keys go where they went before.
+        // The pointer is the normal one, the keys go where they went before, and one click on
+        // Clear clears.
         x.MoveTo(RestingSpot());
-        SettleEvents();
+        QTest::qWait(150);
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(x.CursorImage(), normalPointer);
-        if (withWindowManager) {
-            QVERIFY(window->isActiveWindow());
-            QCOMPARE(QApplication::focusWidget(), Control(start));
-        }
-
-        // One click on Clear clears.
+        if (withWindowManager) QVERIFY(window->isActiveWindow() && QApplication::focusWidget() == Control(button.toLatin1()));
         QVERIFY(!window->hexGrid()->CellText(1, 1).isEmpty());
         x.Click(Control("ClearResult"));
         QTRY_VERIFY_WITH_TIMEOUT(window->hexGrid()->CellText(1, 1).isEmpty(), 3000);
@@ -178,52 +116,34 @@ class TestRealDisplay : public QObject {
     }
 
     // Each byte-count label's text sits level with its option circle and clear of every line
-    // that the server drew around it. The picture is kept in the build folder for the eye.
+    // drawn around it (a row of the label dark across most of its width). The picture is kept
+    // in the build folder for the eye.
     void byteCountLabelsReadCleanly() {
         const QRect area(window->mapToGlobal(QPoint(262, 392)), QSize(96, 61));
         const QImage shot = x.Grab(area);
         shot.save(QStringLiteral("byte-count-labels.png"));
-        const auto dark = [&](int xp, int yp) { return qGray(shot.pixel(xp, yp)) < 96; };
-        for (const char* name : {"ByteOption_0", "ByteOption_1"}) {
-            const auto* option = window->findChild<QRadioButton*>(name);
-            const QLabel* label = window->findChild<QLabel*>(
-                name == std::string("ByteOption_0") ? "Label1" : "Label2");
-            const QRect labelRect(label->mapToGlobal(QPoint(0, 0)) - area.topLeft(), label->size());
-            // Rows of the label with a dark run across most of its width are lines, not text.
-            QList<int> lines, textRows;
-            for (int yp = std::max(0, labelRect.top() - 2);
-                 yp <= std::min(shot.height() - 1, labelRect.bottom() + 2); ++yp) {
-                int run = 0, longest = 0, darkCount = 0;
-                for (int xp = labelRect.left(); xp <= labelRect.right(); ++xp) {
-                    run = dark(xp, yp) ? run + 1 : 0;
-                    darkCount += dark(xp, yp);
+        for (const auto& [optionName, labelName] : {std::pair{"ByteOption_0", "Label1"}, {"ByteOption_1", "Label2"}}) {
+            const auto* option = window->findChild<QRadioButton*>(optionName);
+            const QWidget* label = Control(labelName);
+            const QRect box(label->mapToGlobal(QPoint(0, 0)) - area.topLeft(), label->size());
+            QList<int> lines, text;
+            for (int y = std::max(0, box.top() - 2); y <= std::min(shot.height() - 1, box.bottom() + 2); ++y) {
+                int run = 0, longest = 0, dark = 0;
+                for (int xp = box.left(); xp <= box.right(); ++xp) {
+                    run = qGray(shot.pixel(xp, y)) < 96 ? run + 1 : 0;
+                    dark += run > 0;
                     longest = std::max(longest, run);
                 }
-                if (longest >= labelRect.width() * 9 / 10)
-                    lines << yp;
-                else if (darkCount > 0 && labelRect.contains(labelRect.left(), yp))
-                    textRows << yp;
+                if (longest >= box.width() * 9 / 10) lines << y;
+                else if (dark > 0 && y >= box.top() && y <= box.bottom()) text << y;
             }
-            QVERIFY2(!textRows.isEmpty(), name);
-            const int textTop = textRows.first(), textBottom = textRows.last();
-            for (int line : lines)
-                QVERIFY2(line < textTop - 1 || line > textBottom + 1,
-                         qPrintable(QStringLiteral("%1: a line at row %2 crosses its text (%3-%4)")
-                                        .arg(name)
-                                        .arg(line)
-                                        .arg(textTop)
-                                        .arg(textBottom)));
+            QVERIFY2(!text.isEmpty(), labelName);
+            for (int line : lines) QVERIFY2(line < text.first() - 1 || line > text.last() + 1, labelName);
             QStyleOptionButton opt;
             opt.initFrom(option);
-            const QRect circle =
-                option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option);
+            const QRect circle = option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option);
             const double circleMiddle = option->mapToGlobal(circle.center()).y() - area.top();
-            const double textMiddle = (textTop + textBottom) / 2.0;
-            QVERIFY2(std::abs(textMiddle - circleMiddle) <= 2.5,
-                     qPrintable(QStringLiteral("%1: text middle %2, circle middle %3")
-                                    .arg(name)
-                                    .arg(textMiddle)
-                                    .arg(circleMiddle)));
+            QVERIFY2(std::abs((text.first() + text.last()) / 2.0 - circleMiddle) <= 2.5, labelName);
         }
     }
 };
