@@ -23,32 +23,13 @@ enum class Cmd { Read, Read128, Write, Scan, Clear, Open, Save };
 // (a handle held). NoAdapter: started without adapter, plugged in since. Shown128: the sample
 // image set and 128 chosen. Saved: the sample image saved as saved.hex.
 enum class Pre { Usual, Fresh, Cleared, NoAdapter, Shown128, Saved };
+// clang-format off
 enum class Fault {
-    Ok,
-    Absent,
-    Unplug,
-    Drop,
-    RefuseA0,
-    RefuseA1,
-    RefuseBoth,
-    Cycle,
-    Protected,
-    Flipped,
-    Spoil,
-    Fill41,
-    Late,
-    Stopped,
-    Replug,
-    Device0,
-    CloseAt,
-    No,
-    Escape,
-    Return,
-    CloseBox,
-    ReadOnly,
-    DiskFull,
-    NoSync
+    Ok, Absent, Unplug, Drop, RefuseA0, RefuseA1, RefuseBoth, Cycle, Protected, Flipped, Spoil,
+    Fill41, Late, Stopped, Replug, Device0, CloseAt, No, Escape, Return, CloseBox, ReadOnly,
+    DiskFull, NoSync
 };
+// clang-format on
 // Which bytes end red: the ends of bad blocks (summed here); all; exactly those that the
 // memory does not hold; any (some or none); no cell painted at all.
 enum class Red { Sums, All, Differ, Some, Unpainted };
@@ -479,7 +460,8 @@ class CommandTable : public QObject {
         const QString message = seen_.isEmpty() ? QString() : seen_.back().section('|', 1, -3);
         if (file && *row.text)
             expected << QStringLiteral("Orvane Quillon|%1|0|%2").arg(message).arg(QMessageBox::Ok);
-        Expect(seen_ == expected && (!file || !*row.text || message.startsWith(row.text)), "shown: " + seen_.join(" / "));
+        Expect(seen_ == expected && (!file || !*row.text || message.startsWith(row.text)),
+               "shown: " + seen_.join(" / "));
         if (file) {
             const QString name = QString::fromStdString(window->edidFile());
             Expect(*row.file ? name.startsWith(chosen_) : name.toStdString() == nameBefore,
