@@ -244,7 +244,7 @@ class CommandTable : public QObject {
         }
     }
     // While a command runs with the wait pointer up (outside a message box): the controls are
-    // gated, and a click on the (hidden) Scan button starts nothing.
+    // gated, and clicks on the (hidden) Scan button or on a cell change nothing.
     void Watch() {
         if (!window || !window->commandRunning() || !QApplication::overrideCursor() ||
             qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
@@ -257,6 +257,10 @@ class CommandTable : public QObject {
                    QString(name) + " gated wrong");
         }
         if (wrong_.size() < 10) B("Scan")->click();
+        EdidGrid* grid = window->hexGrid();  // and a click on another cell changes nothing
+        if (gatedSamples_ == 1)
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                              grid->visualItemRect(grid->item(2, 2)).center());
     }
 
     void Prepare(const Row& row) {

@@ -51,16 +51,19 @@ class FakeIowarriorDriver : public LinuxSyscalls {
             Node& node = nodes.emplace_back();
             node.path = "/dev/usb/iowarrior" + std::to_string(nodes.size() - 1);
             node.endpointBytes = ifNum ? i2cEndpointBytes : WritesOnInterruptOut(product) ? 64 : 4;
-            node.info = {0x07C0, product, {}, VirtualAdapter::kRevision, 0, 0, ifNum,
-                         DriverReportSize(product, ifNum, node.endpointBytes)};
-            std::strncpy(reinterpret_cast<char*>(node.info.serial), model.SerialNumber().c_str(), 8);
+            node.info = {
+                0x07C0, product, {},    VirtualAdapter::kRevision,
+                0,      0,       ifNum, DriverReportSize(product, ifNum, node.endpointBytes)};
+            std::strncpy(reinterpret_cast<char*>(node.info.serial), model.SerialNumber().c_str(),
+                         8);
             node.plugCount = model.PlugCount();
         }
     }
 
     std::vector<std::string> ListDeviceNodes() override {
         std::vector<std::string> paths;  // the kernel promises no order
-        for (auto it = nodes.rbegin(); it != nodes.rend() && model.Connected(); ++it) paths.push_back(it->path);
+        for (auto it = nodes.rbegin(); it != nodes.rend() && model.Connected(); ++it)
+            paths.push_back(it->path);
         return paths;
     }
     int Open(const std::string& path, int flags) override {
@@ -95,7 +98,8 @@ class FakeIowarriorDriver : public LinuxSyscalls {
         if (length != node->info.report_size) return length == 0 ? 0 : -EINVAL;
         const bool interruptOut = WritesOnInterruptOut(node->info.product);
         CompleteWrites(*node);
-        if (interruptOut && node->inFlight.size() >= kWritesInFlight) return Blocks(fd, "write"), -EAGAIN;
+        if (interruptOut && node->inFlight.size() >= kWritesInFlight)
+            return Blocks(fd, "write"), -EAGAIN;
         if (!model.TakingReports() && interruptOut) {  // completes once the chip takes it
             node->inFlight.emplace_back(bytes, bytes + length);
         } else if (!model.TakingReports()) {
@@ -109,7 +113,8 @@ class FakeIowarriorDriver : public LinuxSyscalls {
     long Read(int fd, std::uint8_t* bytes, std::size_t length) override {
         Node* node = Live(fd);
         if (node == nullptr) return fds_.count(fd) ? -ENODEV : -EBADF;
-        if (length != node->info.report_size && length != node->info.report_size + 1) return -EINVAL;
+        if (length != node->info.report_size && length != node->info.report_size + 1)
+            return -EINVAL;
         Arrive(*node);
         if (node->ring.empty()) return Blocks(fd, "read"), -EAGAIN;
         std::memcpy(bytes, node->ring.front().data(), length);
@@ -139,9 +144,12 @@ class FakeIowarriorDriver : public LinuxSyscalls {
         for (const Node& node : nodes) {
             const std::string folder = SysfsInterfaceFolder(node.path) + "/";
             if (path.rfind(folder, 0) != 0) continue;
-            const std::string file = path.substr(folder.size()), ep = "ep_8" + std::to_string(1 + node.info.if_num);
+            const std::string file = path.substr(folder.size()),
+                              ep = "ep_8" + std::to_string(1 + node.info.if_num);
             char text[16];
-            const auto hex = [&](const char* format, unsigned value) { return std::snprintf(text, sizeof text, format, value), std::string(text); };
+            const auto hex = [&](const char* format, unsigned value) {
+                return std::snprintf(text, sizeof text, format, value), std::string(text);
+            };
             if (file == "bInterfaceNumber") return hex("%02x\n", node.info.if_num);
             if (file == ep + "/type") return "Interrupt\n";
             if (file == ep + "/wMaxPacketSize") return hex("%04x\n", node.endpointBytes);
@@ -152,10 +160,12 @@ class FakeIowarriorDriver : public LinuxSyscalls {
         }
         return {};
     }
-    std::string CanonicalPath(const std::string&) override { return "/sys/devices/pci0000:00/usb1/1-1"; }
+    std::string CanonicalPath(const std::string&) override {
+        return "/sys/devices/pci0000:00/usb1/1-1";
+    }
 
   private:
-    static constexpr std::size_t kRingReports = 15;   // MAX_INTERRUPT_BUFFER 16, one kept free
+    static constexpr std::size_t kRingReports = 15;    // MAX_INTERRUPT_BUFFER 16, one kept free
     static constexpr std::size_t kWritesInFlight = 4;  // MAX_WRITES_IN_FLIGHT
     struct OpenFile {
         std::size_t node;
@@ -165,11 +175,14 @@ class FakeIowarriorDriver : public LinuxSyscalls {
 
     Node* Live(int fd) {
         const auto it = fds_.find(fd);
-        if (it == fds_.end() || !model.Connected() || it->second.plugCount != model.PlugCount()) return nullptr;
+        if (it == fds_.end() || !model.Connected() || it->second.plugCount != model.PlugCount())
+            return nullptr;
         return &nodes[it->second.node];
     }
     void Blocks(int fd, const char* call) {
-        if (!fds_[fd].nonBlocking) violations.push_back(std::string(call) + "(2) blocks for ever: " + nodes[fds_[fd].node].path);
+        if (!fds_[fd].nonBlocking)
+            violations.push_back(std::string(call) +
+                                 "(2) blocks for ever: " + nodes[fds_[fd].node].path);
     }
     // A report reaches the chip, whose function takes its first 8 bytes, as an IO-Warrior 24's
     // would. False when the adapter is gone.
@@ -190,7 +203,8 @@ class FakeIowarriorDriver : public LinuxSyscalls {
     void Arrive(Node& node) {
         while (node.open && !node.pending.empty() && node.pending.front().readyAt <= Clock::now()) {
             std::vector<std::uint8_t> report(node.info.report_size + 1, 0);
-            std::copy(node.pending.front().bytes.begin(), node.pending.front().bytes.end(), report.begin());
+            std::copy(node.pending.front().bytes.begin(), node.pending.front().bytes.end(),
+                      report.begin());
             report.back() = node.sequence++;
             node.pending.pop_front();
             if (node.ring.size() == kRingReports) node.ring.pop_front();

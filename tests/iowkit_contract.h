@@ -78,7 +78,8 @@ class IowKitContract : public QObject {
     // 256 bytes good; edid!: all red), write! (all red, the memory as it was), scan! (nothing
     // found). Faults: drop<n> (-1: all), refuse<AA>, unplug<n>, latency<ms>, cycle<ms>, stop,
     // start, replug (plugged in again, I2C off). Settings: timeout<ms>, instant. Checks:
-    // traffic=<W and R>, sent=<reports>, under<ms> and over<ms> since the script began.
+    // traffic=<W and R>, sent=<reports>, under<ms> and over<ms> since the script began or
+    // since the last t0.
     void Step(const QString& step) {
         const bool fails = step.endsWith('!');
         const QString arg = step.mid(1).remove('!');
@@ -94,6 +95,7 @@ class IowKitContract : public QObject {
         if (step.startsWith("timeout")) return void(IowKitSetTimeout(handle_, number(7)));
         if (step == "stop" || step == "start") return model().SetTakingReports(step == "start");
         if (step == "instant") return model().SetInstantTimeouts(true);
+        if (step == "t0") return void(timer_.start());
         if (step.startsWith("traffic="))
             return check(Pattern() == step.mid(8).remove(rig_.SeesReads() ? "" : "R"));
         if (step.startsWith("sent=")) return check(Written() == step.mid(5));
@@ -105,8 +107,10 @@ class IowKitContract : public QObject {
             model().ClearFaults();
             return void(handle_ = IowKitOpenDevice());
         }
-        const bool command = step.startsWith("edid") || step.startsWith("write") || step.startsWith("scan");
-        if (!command && !QString("rwmp").contains(step[0])) QFAIL(qPrintable("unknown step " + step));
+        const bool command =
+            step.startsWith("edid") || step.startsWith("write") || step.startsWith("scan");
+        if (!command && !QString("rwmp").contains(step[0]))
+            QFAIL(qPrintable("unknown step " + step));
         if (command) return RunCommand(step, fails);
         const bool mayFail = step.endsWith('?');
         const std::uint8_t offset = hex(arg.section('=', 0, 0).remove('?'));
@@ -161,15 +165,17 @@ class IowKitContract : public QObject {
             "cycle0 r7F wFF=5A p50! pA0 pA1 traffic=WRWRWRWRWRWR "
             "sent=0282A07F/0301A1/02C3A0FF5A/02C150/02C1A0/02C1A1");
         row("the whole memory reads back", "r00 r01 r7E r7F r80 rA5 rFE rFF");
-        row("polling rides out the write cycle", "latency0 w00=C0 w01=C1 w02=C2 w03=C3 r00=C0 r03=C3");
-        row("a write cycle beyond the poll limit", "cycle200 w01=11 w02=22! over19 m02=sample");
+        row("polling rides out the write cycle",
+            "latency0 w00=C0 w01=C1 w02=C2 w03=C3 r00=C0 r03=C3");
+        row("a write cycle beyond the poll limit", "cycle200 w01=11 t0 w02=22! over19 m02=sample");
         row("lost replies fail, then work again",
             "instant cycle0 drop1 r09! r09 drop1 pA0! drop1 w04=04! w04=04");
         row("a refused address fails", "refuseA0 w04=05! m04=sample r04! pA1 pA0!");
-        row("unplugged: fails at once", "unplug1 r00! w00=01! pA0! under150");
+        row("unplugged: fails at once", "unplug1 r00! t0 w00=01! pA0! under150");
         row("a read waits out its time-out", "timeout60 drop-1 r10! over55");
         row("a late yes is not the next probe's", "latency230 pA0! latency0 p50! pA0 p52!");
-        row("a late ack is not the next byte's", "cycle300 latency230 w02=22! latency0 w03=33? w04=34?");
+        row("a late ack is not the next byte's",
+            "cycle300 latency230 w02=22! latency0 w03=33? w04=34?");
         row("reports before enable get no reply", "replug timeout20 r03! pA0!");
         row("a stopped adapter ends commands quickly", "cycle0 stop edid! write! scan! under15000");
         row("taking reports again, it answers", "stop r00! start edid");

@@ -35,10 +35,13 @@ class TestDeviceCommands : public QObject {
         QStringList painted, expected;  // the last state before each yield
         QString last;
         for (const QString& entry : window.grids.log) {
-            if (entry != "yield") last = entry;
-            else if (!last.isEmpty()) painted << std::exchange(last, QString());
+            if (entry != "yield")
+                last = entry;
+            else if (!last.isEmpty())
+                painted << std::exchange(last, QString());
         }
-        for (int n = 1; n <= 256; ++n) expected << QStringLiteral("mark %1").arg(n) << QStringLiteral("shade %1").arg(n);
+        for (int n = 1; n <= 256; ++n)
+            expected << QStringLiteral("mark %1").arg(n) << QStringLiteral("shade %1").arg(n);
         QCOMPARE(painted, expected);
         for (int k = 0; k < 256 && write; ++k)
             QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[k], std::uint8_t((k + 1) * 7));

@@ -16,7 +16,9 @@ class TestGrids : public QObject {
     std::unique_ptr<Form1> window;
     QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
     QString Text(EdidGrid* grid, int n) { return grid->CellText(CellOf(n).row, CellOf(n).column); }
-    QColor Colour(EdidGrid* grid, int n) { return grid->CellColour(CellOf(n).row, CellOf(n).column); }
+    QColor Colour(EdidGrid* grid, int n) {
+        return grid->CellColour(CellOf(n).row, CellOf(n).column);
+    }
     // Counts 255, 254, ... down (block 1 sums to 0xC0: bad); block 2 made good by its last byte.
     void ShowCounting() {
         EdidImage image{};
@@ -37,7 +39,8 @@ class TestGrids : public QObject {
         for (EdidGrid* grid : Grids()) {
             QCOMPARE(grid->rowCount() * 100 + grid->columnCount(), 1717);
             for (int k = 1; k <= 16; ++k) {
-                QCOMPARE(grid->CellText(0, k), QString::fromStdString(HexText(std::uint8_t(k - 1))));
+                QCOMPARE(grid->CellText(0, k),
+                         QString::fromStdString(HexText(std::uint8_t(k - 1))));
                 QCOMPARE(grid->CellText(k, 0), grid->CellText(0, k));
                 QVERIFY(!(grid->item(0, k)->flags() & Qt::ItemIsSelectable));
                 QCOMPARE(grid->columnWidth(k), 28);  // 477 / 17, the last column too
@@ -46,7 +49,8 @@ class TestGrids : public QObject {
             const QRect last(grid->columnViewportPosition(16), grid->rowViewportPosition(16),
                              grid->columnWidth(16), grid->rowHeight(16));
             QVERIFY(grid->viewport()->rect().contains(last));
-            QVERIFY(!grid->horizontalScrollBar()->isVisible() && !grid->verticalScrollBar()->isVisible());
+            QVERIFY(!grid->horizontalScrollBar()->isVisible() &&
+                    !grid->verticalScrollBar()->isVisible());
         }
     }
 
@@ -59,9 +63,12 @@ class TestGrids : public QObject {
         bool clicked = false;
         QTimer timer;
         connect(&timer, &QTimer::timeout, this, [&] {
-            if (clicked || hex->currentRow() != CellOf(100).row || hex->currentColumn() != CellOf(100).column) return;
-            QTest::mouseClick(hex->viewport(), Qt::LeftButton, {},
-                              QPoint(hex->columnViewportPosition(3) + 5, hex->rowViewportPosition(3) + 5));
+            if (clicked || hex->currentRow() != CellOf(100).row ||
+                hex->currentColumn() != CellOf(100).column)
+                return;
+            QTest::mouseClick(
+                hex->viewport(), Qt::LeftButton, {},
+                QPoint(hex->columnViewportPosition(3) + 5, hex->rowViewportPosition(3) + 5));
             clicked = true;
         });
         timer.start(0);
@@ -70,8 +77,10 @@ class TestGrids : public QObject {
         for (EdidGrid* grid : Grids()) {
             for (int n = 1; n <= 256; ++n) {
                 const std::uint8_t b = window->edidData()[n - 1];
-                QCOMPARE(Text(grid, n), QString::fromStdString(grid == hex ? HexText(b) : CharText(b)));
-                QCOMPARE(Colour(grid, n), n == 128 ? QColor(Qt::red) : QColor::fromRgb(RowShade(CellOf(n).row)));
+                QCOMPARE(Text(grid, n),
+                         QString::fromStdString(grid == hex ? HexText(b) : CharText(b)));
+                QCOMPARE(Colour(grid, n),
+                         n == 128 ? QColor(Qt::red) : QColor::fromRgb(RowShade(CellOf(n).row)));
             }
             QCOMPARE(grid->currentRow() * 100 + grid->currentColumn(), 1616);
         }
@@ -81,13 +90,17 @@ class TestGrids : public QObject {
         window->RefreshGrids();
         for (EdidGrid* grid : Grids()) {
             const QImage shot = grid->grab().toImage();
-            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(16) + 2, grid->rowViewportPosition(16) + 2)), QColor(Qt::red));
-            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(15) + 2, grid->rowViewportPosition(16) + 2)),
+            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(16) + 2,
+                                       grid->rowViewportPosition(16) + 2)),
+                     QColor(Qt::red));
+            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(15) + 2,
+                                       grid->rowViewportPosition(16) + 2)),
                      QColor::fromRgb(kEvenRowShade));
         }
         window->InitGrids();
         for (EdidGrid* grid : Grids())
-            for (int n = 1; n <= 256; ++n) QVERIFY(Text(grid, n).isEmpty() && !Colour(grid, n).isValid());
+            for (int n = 1; n <= 256; ++n)
+                QVERIFY(Text(grid, n).isEmpty() && !Colour(grid, n).isValid());
     }
 
     void copyFromTheHexGridOnly() {

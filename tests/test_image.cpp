@@ -13,8 +13,8 @@ class TestImage : public QObject {
 
   private slots:
     void cells() {
-        const std::pair<int, Cell> corners[] = {{1, {1, 1}},     {16, {1, 16}},   {17, {2, 1}},
-                                                {128, {8, 16}},  {129, {9, 1}},   {256, {16, 16}}};
+        const std::pair<int, Cell> corners[] = {{1, {1, 1}},    {16, {1, 16}}, {17, {2, 1}},
+                                                {128, {8, 16}}, {129, {9, 1}}, {256, {16, 16}}};
         for (const auto& [n, cell] : corners) QCOMPARE(CellOf(n), cell);
         QSet<int> seen;
         for (int n = 1; n <= 256; ++n) {
@@ -29,9 +29,10 @@ class TestImage : public QObject {
         // value, hex text, character text: letters, digits, space and punctuation show; the
         // characters between the two alphabets, control codes and codes above 122 do not.
         const std::tuple<int, const char*, const char*> rows[] = {
-            {0x00, "00", "."}, {0x1F, "1F", "."}, {0x20, "20", " "}, {0x41, "41", "A"}, {0x5A, "5A", "Z"},
-            {0x5B, "5B", "."}, {0x60, "60", "."}, {0x61, "61", "a"}, {0x7A, "7A", "z"}, {0x7B, "7B", "."},
-            {0x7E, "7E", "."}, {0x80, "80", "."}, {0xAB, "AB", "."}, {0xFF, "FF", "."}};
+            {0x00, "00", "."}, {0x1F, "1F", "."}, {0x20, "20", " "}, {0x41, "41", "A"},
+            {0x5A, "5A", "Z"}, {0x5B, "5B", "."}, {0x60, "60", "."}, {0x61, "61", "a"},
+            {0x7A, "7A", "z"}, {0x7B, "7B", "."}, {0x7E, "7E", "."}, {0x80, "80", "."},
+            {0xAB, "AB", "."}, {0xFF, "FF", "."}};
         for (const auto& [value, hex, character] : rows) {
             QCOMPARE(HexText(std::uint8_t(value)), std::string(hex));
             QCOMPARE(CharText(std::uint8_t(value)), std::string(character));
@@ -52,8 +53,10 @@ class TestImage : public QObject {
         QTest::newRow("block 1 sums to 1 at its end") << QList<int>{127, 1} << QList<int>{128};
         QTest::newRow("block 2 sums to 1 at its start") << QList<int>{128, 1} << QList<int>{256};
         QTest::newRow("both") << QList<int>{0, 1, 255, 2} << QList<int>{128, 256};
-        QTest::newRow("sums of 256 and 512") << QList<int>{0, 0x80, 1, 0x80, 130, 0xFF, 131, 0xFF, 132, 2} << QList<int>{};
-        QTest::newRow("255 then 1 across the blocks") << QList<int>{127, 0xFF, 128, 1} << QList<int>{128, 256};
+        QTest::newRow("sums of 256 and 512")
+            << QList<int>{0, 0x80, 1, 0x80, 130, 0xFF, 131, 0xFF, 132, 2} << QList<int>{};
+        QTest::newRow("255 then 1 across the blocks")
+            << QList<int>{127, 0xFF, 128, 1} << QList<int>{128, 256};
     }
     void displayPassMarksBadBlockEnds() {
         QFETCH(QList<int>, bytes);
@@ -69,7 +72,8 @@ class TestImage : public QObject {
             if (grids.log[i].startsWith("mark") && grids.log[i - 1].startsWith("shade"))
                 marksAfterShade << grids.log[i].section(' ', 1).toInt();
         QCOMPARE(marksAfterShade, marked);
-        const QString first = QStringLiteral("set 1 %1").arg(QString::fromStdString(HexText(image[0])));
+        const QString first =
+            QStringLiteral("set 1 %1").arg(QString::fromStdString(HexText(image[0])));
         QCOMPARE(grids.log.mid(0, 5), (QStringList{"mark 1", "yield", first, "shade 1", "yield"}));
     }
 

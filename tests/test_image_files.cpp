@@ -16,7 +16,9 @@
 using namespace quillon;
 
 namespace {
-QByteArray Bytes(const EdidImage& image) { return QByteArray(reinterpret_cast<const char*>(image.data()), 256); }
+QByteArray Bytes(const EdidImage& image) {
+    return QByteArray(reinterpret_cast<const char*>(image.data()), 256);
+}
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
@@ -24,8 +26,10 @@ QByteArray ReadAll(const QString& path) {
 // What a load gave: the image's bytes, or "error <number>", or "parser: <reason>".
 QByteArray Loaded(const std::string& path, EdidImage& image) {
     const LoadOutcome outcome = LoadImageFile(path, image);
-    if (const auto* e = std::get_if<FileError>(&outcome)) return "error " + QByteArray::number(e->number);
-    if (const auto* p = std::get_if<ParserFailure>(&outcome)) return "parser: " + QByteArray::fromStdString(p->reason);
+    if (const auto* e = std::get_if<FileError>(&outcome))
+        return "error " + QByteArray::number(e->number);
+    if (const auto* p = std::get_if<ParserFailure>(&outcome))
+        return "parser: " + QByteArray::fromStdString(p->reason);
     return Bytes(image);
 }
 }  // namespace
@@ -36,14 +40,17 @@ class TestImageFiles : public QObject {
     QTemporaryDir dir;
     QString Put(const QString& name, const QByteArray& content) {
         QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) qFatal("cannot write");
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qFatal("cannot write");
         return file.fileName();
     }
 
   private slots:
     void formatOfPath() {
-        for (const char* xml : {"a.xml", "a.XML", "/tmp/a.Xml", "/data/edid.old.xml"}) QVERIFY2(FormatOf(xml) == ImageFormat::Xml, xml);
-        for (const char* raw : {"a.txt", "edid.hex", "/data/v1.xml.d/edid.bin", "/data/x.xml/edid", "a.xmlx"})
+        for (const char* xml : {"a.xml", "a.XML", "/tmp/a.Xml", "/data/edid.old.xml"})
+            QVERIFY2(FormatOf(xml) == ImageFormat::Xml, xml);
+        for (const char* raw :
+             {"a.txt", "edid.hex", "/data/v1.xml.d/edid.bin", "/data/x.xml/edid", "a.xmlx"})
             QVERIFY2(FormatOf(raw) == ImageFormat::Raw, raw);
     }
 
@@ -52,27 +59,53 @@ class TestImageFiles : public QObject {
     void loads_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("image");  // 256 bytes, or what the failure says
-        const QByteArray counting = [] { QByteArray b(300, 0); std::iota(b.begin(), b.end(), 1); return b; }();
+        const QByteArray counting = [] {
+            QByteArray b(300, 0);
+            std::iota(b.begin(), b.end(), 1);
+            return b;
+        }();
         QTest::newRow("raw, 300 bytes") << counting << counting.left(256);
-        QTest::newRow("raw, 128 bytes") << counting.left(128) << counting.left(128) + QByteArray(128, 0);
+        QTest::newRow("raw, 128 bytes")
+            << counting.left(128) << counting.left(128) + QByteArray(128, 0);
         QTest::newRow("raw, empty") << QByteArray() << QByteArray(256, 0);
         QTest::newRow("raw, 5 MiB") << QByteArray(5 << 20, 1) << QByteArray("error 27");
         const QByteArray ones = QByteArray("01").repeated(128);
         QTest::newRow("xml, the last DATA, 128 bytes a block")
-            << "<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>EE</BLOCK1></DATA><DATA><BLOCK1>7f</BLOCK1><BLOCK0>" + ones + "AB</BLOCK0></DATA></DATAOBJ>"
+            << "<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>EE</BLOCK1></DATA><DATA><BLOCK1>7f</"
+               "BLOCK1><BLOCK0>" +
+                   ones + "AB</BLOCK0></DATA></DATAOBJ>"
             << QByteArray(128, 1) + '\x7f' + QByteArray(127, 0);
         QTest::newRow("xml, wrapped and indented")
-            << QByteArray("<?xml version=\"1.0\"?>\n<DATAOBJ>\n <DATA>\n  <BLOCK0>\n   0A0b\n  </BLOCK0>\n  <BLOCK1>\r\n\t00 f\r\n</BLOCK1>\n </DATA>\n</DATAOBJ>\n")
-            << QByteArray("\x0a\x0b") + QByteArray(126, 0) + QByteArray("\x00\x0f", 2) + QByteArray(126, 0);
-        QTest::newRow("xml, pairs cut at a non-hex digit") << QByteArray("<DATAOBJ><DATA><BLOCK0>1GG1</BLOCK0><BLOCK1>\xC3\xA9" "123</BLOCK1></DATA></DATAOBJ>")
-            << QByteArray("\x01\x00", 2) + QByteArray(126, 0) + QByteArray("\x00\x23", 2) + QByteArray(126, 0);
-        for (const char* none : {"<DATAOBJ><X/></DATAOBJ>", "<ROOT><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA></ROOT>",
-                                 "<DATAOBJ><X><DATA><BLOCK0>FF</BLOCK0></DATA></X></DATAOBJ>", "<dataobj><data><block0>FF</block0><block1>FF</block1></data></dataobj>"})
+            << QByteArray(
+                   "<?xml version=\"1.0\"?>\n<DATAOBJ>\n <DATA>\n  <BLOCK0>\n   0A0b\n  "
+                   "</BLOCK0>\n  <BLOCK1>\r\n\t00 f\r\n</BLOCK1>\n </DATA>\n</DATAOBJ>\n")
+            << QByteArray("\x0a\x0b") + QByteArray(126, 0) + QByteArray("\x00\x0f", 2) +
+                   QByteArray(126, 0);
+        QTest::newRow("xml, pairs cut at a non-hex digit, an odd tail")
+            << QByteArray(
+                   "<DATAOBJ><DATA><BLOCK0>1GG13</BLOCK0><BLOCK1>\xC3\xA9"
+                   "123</BLOCK1></DATA></DATAOBJ>")
+            << QByteArray("\x01\x00\x03", 3) + QByteArray(125, 0) + QByteArray("\x00\x23", 2) +
+                   QByteArray(126, 0);
+        for (const char* none :
+             {"<DATAOBJ><X/></DATAOBJ>",
+              "<ROOT><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA></ROOT>",
+              "<DATAOBJ><X><DATA><BLOCK0>FF</BLOCK0></DATA></X></DATAOBJ>",
+              "<dataobj><data><block0>FF</block0><block1>FF</block1></data></dataobj>"})
             QTest::newRow(none) << QByteArray(none) << QByteArray(256, 0);
-        QTest::newRow("xml, no BLOCK1 in the last DATA") << QByteArray("<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA><DATA><BLOCK0>0</BLOCK0></DATA></DATAOBJ>") << QByteArray("error 1001");
-        QTest::newRow("xml, no BLOCK0") << QByteArray("<DATAOBJ><DATA><BLOCK1>FF</BLOCK1></DATA></DATAOBJ>") << QByteArray("error 1000");
-        QTest::newRow("xml, not well-formed") << QByteArray("<DATAOBJ><DATA><BLOCK0>FF</BLOCK0>") << QByteArray("parser: Start-end tags mismatch at offset 33");
-        QTest::newRow("xml, 5 MiB") << "<DATAOBJ>" + QByteArray(5 << 20, ' ') + "</DATAOBJ>" << QByteArray("error 27");
+        QTest::newRow("xml, no BLOCK1 in the last DATA")
+            << QByteArray(
+                   "<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA><DATA><BLOCK0>0</"
+                   "BLOCK0></DATA></DATAOBJ>")
+            << QByteArray("error 1001");
+        QTest::newRow("xml, no BLOCK0")
+            << QByteArray("<DATAOBJ><DATA><BLOCK1>FF</BLOCK1></DATA></DATAOBJ>")
+            << QByteArray("error 1000");
+        QTest::newRow("xml, not well-formed")
+            << QByteArray("<DATAOBJ><DATA><BLOCK0>FF</BLOCK0>")
+            << QByteArray("parser: Start-end tags mismatch at offset 33");
+        QTest::newRow("xml, 5 MiB")
+            << "<DATAOBJ>" + QByteArray(5 << 20, ' ') + "</DATAOBJ>" << QByteArray("error 27");
     }
     void loads() {
         QFETCH(QByteArray, content);
@@ -82,17 +115,23 @@ class TestImageFiles : public QObject {
         loaded.fill(0xEE);
         QCOMPARE(Loaded(Put(xml ? "a.xml" : "a.hex", content).toStdString(), loaded), image);
         if (image.size() != 256) QCOMPARE(Bytes(loaded), QByteArray(256, '\xEE'));
-        if (xml) QCOMPARE(LoadXmlImageFromMemory(content.toStdString(), loaded).index(), LoadImageFile(dir.filePath("a.xml").toStdString(), loaded).index());
+        if (xml)
+            QCOMPARE(LoadXmlImageFromMemory(content.toStdString(), loaded).index(),
+                     LoadImageFile(dir.filePath("a.xml").toStdString(), loaded).index());
     }
 
     void loadErrors() {
         EdidImage image{};
         QCOMPARE(Loaded(dir.filePath("missing.bin").toStdString(), image), QByteArray("error 2"));
         QCOMPARE(Loaded(dir.path().toStdString(), image), QByteArray("error 21"));
-        QCOMPARE(Loaded(dir.filePath("missing.xml").toStdString(), image), QByteArray("parser: File was not found"));
-        QCOMPARE(FileErrorMessage({53, "File not found"}), std::string("Error Number:  53\r\nError Msg   : File not found"));
-        QCOMPARE(FileErrorMessage({-5, "Odd"}), std::string("Error Number: -5\r\nError Msg   : Odd"));
-        QCOMPARE(FileErrorMessage(ErrnoError(ENOENT)), std::string("Error Number:  2\r\nError Msg   : No such file or directory"));
+        QCOMPARE(Loaded(dir.filePath("missing.xml").toStdString(), image),
+                 QByteArray("parser: File was not found"));
+        QCOMPARE(FileErrorMessage({53, "File not found"}),
+                 std::string("Error Number:  53\r\nError Msg   : File not found"));
+        QCOMPARE(FileErrorMessage({-5, "Odd"}),
+                 std::string("Error Number: -5\r\nError Msg   : Odd"));
+        QCOMPARE(FileErrorMessage(ErrnoError(ENOENT)),
+                 std::string("Error Number:  2\r\nError Msg   : No such file or directory"));
     }
 
     // The new file replaces the old one whole, with its permissions; a failure part-way (a
@@ -105,7 +144,8 @@ class TestImageFiles : public QObject {
         QVERIFY(!WriteBinaryFile(path.toStdString(), image));
         QCOMPARE(ReadAll(path), QByteArray(256, 0x5A));
         struct stat info {};
-        QVERIFY(::stat(path.toLocal8Bit().constData(), &info) == 0 && (info.st_mode & 07777) == 0640);
+        QVERIFY(::stat(path.toLocal8Bit().constData(), &info) == 0 &&
+                (info.st_mode & 07777) == 0640);
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit saved{}, small{};
         getrlimit(RLIMIT_FSIZE, &saved);
@@ -116,8 +156,10 @@ class TestImageFiles : public QObject {
         setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(tooBig ? tooBig->number : 0, EFBIG);
         QCOMPARE(ReadAll(path), QByteArray(256, 0x5A));
-        QCOMPARE(QDir(dir.path()).entryList({".quillon-save-*"}, QDir::Hidden | QDir::Files), QStringList{});
-        QCOMPARE(WriteBinaryFile(dir.filePath("no/such/a.bin").toStdString(), image)->number, ENOENT);
+        QCOMPARE(QDir(dir.path()).entryList({".quillon-save-*"}, QDir::Hidden | QDir::Files),
+                 QStringList{});
+        QCOMPARE(WriteBinaryFile(dir.filePath("no/such/a.bin").toStdString(), image)->number,
+                 ENOENT);
         QCOMPARE(WriteBinaryFile(dir.path().toStdString(), image)->number, EISDIR);
     }
 
@@ -137,8 +179,10 @@ class TestImageFiles : public QObject {
             testing::RecordingGrids grids;
             ShowImage(image, grids, [] { return true; });
             QList<int> red, sums;
-            for (int n = 1; n <= 256; ++n) if (grids.Red(n)) red << n;
-            for (int end : {128, 256}) if (std::accumulate(&image[end - 128], &image[end - 1] + 1, 0) % 256) sums << end;
+            for (int n = 1; n <= 256; ++n)
+                if (grids.Red(n)) red << n;
+            for (int end : {128, 256})
+                if (std::accumulate(&image[end - 128], &image[end - 1] + 1, 0) % 256) sums << end;
             QCOMPARE(red, sums);
             bad += !red.isEmpty();
             QVERIFY(!WriteBinaryFile(dir.filePath("copy.bin").toStdString(), image));

@@ -14,7 +14,8 @@ namespace {
 
 class LinuxRig : public AdapterRig {
   public:
-    LinuxRig(std::uint32_t product, std::uint32_t reportSize) : product_(product), reportSize_(reportSize) {
+    LinuxRig(std::uint32_t product, std::uint32_t reportSize)
+        : product_(product), reportSize_(reportSize) {
         UseLinuxSyscalls(&driver);
     }
     ~LinuxRig() override { UseLinuxSyscalls(nullptr); }
@@ -42,7 +43,8 @@ QString Pairs(const QStringList& nodes) {
     std::vector<DeviceNode> described;
     for (const QString& text : nodes) {
         const QStringList f = text.split(':');
-        DeviceNode& node = described.emplace_back(DeviceNode{"/dev/usb/iowarrior" + f[0].toStdString(), {}, f.value(4).toStdString()});
+        DeviceNode& node = described.emplace_back(
+            DeviceNode{"/dev/usb/iowarrior" + f[0].toStdString(), {}, f.value(4).toStdString()});
         node.info.product = f[1].toUInt(nullptr, 16);
         std::strncpy(reinterpret_cast<char*>(node.info.serial), f[2].toLatin1().constData(), 8);
         node.info.if_num = f[3].toUInt();
@@ -63,17 +65,26 @@ class TestLinuxBackend : public QObject {
 #if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)
         QCOMPARE(kIowGetInfoRequest, 0x8028C003UL);
 #endif
-        std::vector<std::string> paths{"/dev/usb/iowarrior10", "/dev/usb/iowarrior2", "/dev/usb/iowarrior1"};
+        std::vector<std::string> paths{"/dev/usb/iowarrior10", "/dev/usb/iowarrior2",
+                                       "/dev/usb/iowarrior1"};
         SortNodePaths(paths);
-        QCOMPARE(paths.front() + paths.back(), std::string("/dev/usb/iowarrior1/dev/usb/iowarrior10"));
-        QCOMPARE(Pairs({"0:1501::0:usb/1-2", "1:1501::0:usb/1-1", "2:1501::1:usb/1-1", "3:1501::1:usb/1-2"}), "0+3 1+2");
-        QCOMPARE(Pairs({"0:1501:AAAA0001:0", "1:1503:BBBB0002:1", "2:1501:AAAA0001:1", "3:1503:BBBB0002:0",
-                        "4:1501:CCCC0003:0"}), "0+2 3+1");  // no sysfs: by product and serial
-        QCOMPARE(Pairs({"0:1501::0", "1:1501::1"}), "");   // nor serial: none
+        QCOMPARE(paths.front() + paths.back(),
+                 std::string("/dev/usb/iowarrior1/dev/usb/iowarrior10"));
+        QCOMPARE(Pairs({"0:1501::0:usb/1-2", "1:1501::0:usb/1-1", "2:1501::1:usb/1-1",
+                        "3:1501::1:usb/1-2"}),
+                 "0+3 1+2");
+        QCOMPARE(Pairs({"0:1501:AAAA0001:0", "1:1503:BBBB0002:1", "2:1501:AAAA0001:1",
+                        "3:1503:BBBB0002:0", "4:1501:CCCC0003:0"}),
+                 "0+2 3+1");                              // no sysfs: by product and serial
+        QCOMPARE(Pairs({"0:1501::0", "1:1501::1"}), "");  // nor serial: none
         const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t> sizes[] = {
-            {kProductIow56, 0, 64, 7}, {kProductIow28, 0, 64, 4}, {kProductIow100, 0, 64, 12},
-            {kProductIow24, 0, 4, 4}, {kProductIow56, 1, 64, 64}};
-        for (const auto& [product, ifNum, endpoint, size] : sizes) QCOMPARE(DriverReportSize(product, ifNum, endpoint), size);
+            {kProductIow56, 0, 64, 7},
+            {kProductIow28, 0, 64, 4},
+            {kProductIow100, 0, 64, 12},
+            {kProductIow24, 0, 4, 4},
+            {kProductIow56, 1, 64, 64}};
+        for (const auto& [product, ifNum, endpoint, size] : sizes)
+            QCOMPARE(DriverReportSize(product, ifNum, endpoint), size);
         const std::uint8_t report[8] = {2, 0xC1, 0xA0};
         const auto padded = PadReport(report, 8, 64);
         QVERIFY(padded.size() == 64 && std::equal(report, report + 8, padded.begin()) &&
@@ -94,7 +105,8 @@ class TestLinuxBackend : public QObject {
         QVERIFY(!rig.driver.nodes[0].open);
         rig.driver.nodes[1].open = false;
         const IowKitHandle handle = IowKitOpenDevice();
-        QCOMPARE(IowKitGetProductId(handle) + IowKitGetRevision(handle), kProductIow56 + VirtualAdapter::kRevision);
+        QCOMPARE(IowKitGetProductId(handle) + IowKitGetRevision(handle),
+                 kProductIow56 + VirtualAdapter::kRevision);
         IowKitSetTimeout(handle, 200);
         IicEnable(handle, 1);
         rig.Model().SetLatency(std::chrono::milliseconds(1));
@@ -114,7 +126,8 @@ class TestLinuxBackend : public QObject {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     int failures = 0;
-    for (auto [product, reportSize] : {std::pair{kProductIow24, 8u}, std::pair{kProductIow56, 64u}}) {
+    for (auto [product, reportSize] :
+         {std::pair{kProductIow24, 8u}, std::pair{kProductIow56, 64u}}) {
         LinuxRig rig(product, reportSize);
         IowKitContract contract(rig);
         failures += QTest::qExec(&contract, argc, argv);

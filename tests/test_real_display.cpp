@@ -55,12 +55,18 @@ class TestRealDisplay : public QObject {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("typed");  // into the file dialog, then Return; "": Escape
         QTest::addColumn<int>("answer");     // the message box's button that is clicked
-        QTest::newRow("Open, a file chosen by typing its name") << "ReadFile" << "image.bin" << 0;
-        QTest::newRow("Open cancelled") << "ReadFile" << "" << 0;
-        QTest::newRow("Save") << "SaveFile" << "saved.bin" << 0;
-        QTest::newRow("Write EDID answered No") << "IICWriteButton" << QString() << int(QMessageBox::No);
-        QTest::newRow("Write EDID answered Yes") << "IICWriteButton" << QString() << int(QMessageBox::Yes);
-        QTest::newRow("a file error message") << "ReadFile" << "none.bin" << int(QMessageBox::Ok);
+        QTest::newRow("Open, a file chosen by typing its name") << "ReadFile"
+                                                                << "image.bin" << 0;
+        QTest::newRow("Open cancelled") << "ReadFile"
+                                        << "" << 0;
+        QTest::newRow("Save") << "SaveFile"
+                              << "saved.bin" << 0;
+        QTest::newRow("Write EDID answered No")
+            << "IICWriteButton" << QString() << int(QMessageBox::No);
+        QTest::newRow("Write EDID answered Yes")
+            << "IICWriteButton" << QString() << int(QMessageBox::Yes);
+        QTest::newRow("a file error message") << "ReadFile"
+                                              << "none.bin" << int(QMessageBox::Ok);
     }
     void nextClickWorksAfter() {
         QFETCH(QString, button);
@@ -68,7 +74,8 @@ class TestRealDisplay : public QObject {
         QFETCH(int, answer);
         TheVirtualAdapter().Eeprom().SetWriteCycle({});
         QFile image(dir.filePath("image.bin"));
-        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(reinterpret_cast<const char*>(SampleEdid().data()), 256));
+        QVERIFY(image.open(QIODevice::WriteOnly) &&
+                image.write(reinterpret_cast<const char*>(SampleEdid().data()), 256));
         image.close();
         EdidImage shown{};
         shown.fill(0x5A);  // something in the grids for Clear to clear
@@ -76,31 +83,37 @@ class TestRealDisplay : public QObject {
         window->RefreshGrids();
         TimedSteps steps;
         if (!typed.isNull())
-            steps.When([this] { return Ready<QFileDialog>(); }, [&] {
-                QTest::qWait(100);
-                if (typed.isEmpty()) return x.Key(XK_Escape);
-                x.Key(XK_End);
-                for (int k = 0; k < 40; ++k) x.Key(XK_BackSpace);
-                x.Type(dir.filePath(typed));
-                QTest::qWait(400);  // the name's completion list opens meanwhile
-                x.Key(XK_Return);
-            });
+            steps.When([this] { return Ready<QFileDialog>(); },
+                       [&] {
+                           QTest::qWait(100);
+                           if (typed.isEmpty()) return x.Key(XK_Escape);
+                           x.Key(XK_End);
+                           for (int k = 0; k < 40; ++k) x.Key(XK_BackSpace);
+                           x.Type(dir.filePath(typed));
+                           QTest::qWait(400);  // the name's completion list opens meanwhile
+                           x.Key(XK_Return);
+                       });
         if (answer != 0)
-            steps.When([this] { return Ready<QMessageBox>(); }, [&] {
-                x.Click(qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::StandardButton(answer)));
-            });
+            steps.When([this] { return Ready<QMessageBox>(); },
+                       [&] {
+                           x.Click(qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
+                                       ->button(QMessageBox::StandardButton(answer)));
+                       });
         // A dialog that the steps failed to close would hold the test in its modal loop for
         // ever: close it after a while, which fails the row below.
         QTimer::singleShot(15000, this, [] {
-            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->reject();
         });
         x.Click(Control(button.toLatin1()));
-        QTRY_VERIFY_WITH_TIMEOUT(steps.Done() && !QApplication::activeModalWidget() && !window->commandRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            steps.Done() && !QApplication::activeModalWidget() && !window->commandRunning(), 20000);
         QTest::qWait(150);
         if (typed == "image.bin") QVERIFY(window->edidData() == SampleEdid());
         if (typed == "saved.bin") QVERIFY(QFile::exists(dir.filePath(typed)));
         if (answer == QMessageBox::Yes || answer == QMessageBox::No)
-            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[0], answer == QMessageBox::Yes ? 0x5A : SampleEdid()[0]);
+            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[0],
+                     answer == QMessageBox::Yes ? 0x5A : SampleEdid()[0]);
 
         // The pointer is the normal one, the keys go where they went before, and one click on
         // Clear clears.
@@ -108,7 +121,9 @@ class TestRealDisplay : public QObject {
         QTest::qWait(150);
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(x.CursorImage(), normalPointer);
-        if (withWindowManager) QVERIFY(window->isActiveWindow() && QApplication::focusWidget() == Control(button.toLatin1()));
+        if (withWindowManager)
+            QVERIFY(window->isActiveWindow() &&
+                    QApplication::focusWidget() == Control(button.toLatin1()));
         QVERIFY(!window->hexGrid()->CellText(1, 1).isEmpty());
         x.Click(Control("ClearResult"));
         QTRY_VERIFY_WITH_TIMEOUT(window->hexGrid()->CellText(1, 1).isEmpty(), 3000);
@@ -122,26 +137,32 @@ class TestRealDisplay : public QObject {
         const QRect area(window->mapToGlobal(QPoint(262, 392)), QSize(96, 61));
         const QImage shot = x.Grab(area);
         shot.save(QStringLiteral("byte-count-labels.png"));
-        for (const auto& [optionName, labelName] : {std::pair{"ByteOption_0", "Label1"}, {"ByteOption_1", "Label2"}}) {
+        for (const auto& [optionName, labelName] :
+             {std::pair{"ByteOption_0", "Label1"}, {"ByteOption_1", "Label2"}}) {
             const auto* option = window->findChild<QRadioButton*>(optionName);
             const QWidget* label = Control(labelName);
             const QRect box(label->mapToGlobal(QPoint(0, 0)) - area.topLeft(), label->size());
             QList<int> lines, text;
-            for (int y = std::max(0, box.top() - 2); y <= std::min(shot.height() - 1, box.bottom() + 2); ++y) {
+            for (int y = std::max(0, box.top() - 2);
+                 y <= std::min(shot.height() - 1, box.bottom() + 2); ++y) {
                 int run = 0, longest = 0, dark = 0;
                 for (int xp = box.left(); xp <= box.right(); ++xp) {
                     run = qGray(shot.pixel(xp, y)) < 96 ? run + 1 : 0;
                     dark += run > 0;
                     longest = std::max(longest, run);
                 }
-                if (longest >= box.width() * 9 / 10) lines << y;
-                else if (dark > 0 && y >= box.top() && y <= box.bottom()) text << y;
+                if (longest >= box.width() * 9 / 10)
+                    lines << y;
+                else if (dark > 0 && y >= box.top() && y <= box.bottom())
+                    text << y;
             }
             QVERIFY2(!text.isEmpty(), labelName);
-            for (int line : lines) QVERIFY2(line < text.first() - 1 || line > text.last() + 1, labelName);
+            for (int line : lines)
+                QVERIFY2(line < text.first() - 1 || line > text.last() + 1, labelName);
             QStyleOptionButton opt;
             opt.initFrom(option);
-            const QRect circle = option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option);
+            const QRect circle =
+                option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, option);
             const double circleMiddle = option->mapToGlobal(circle.center()).y() - area.top();
             QVERIFY2(std::abs((text.first() + text.last()) / 2.0 - circleMiddle) <= 2.5, labelName);
         }

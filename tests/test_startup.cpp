@@ -27,7 +27,8 @@ class TestStartup : public QObject {
         QCOMPARE(window.iowHandle(), 0u);
         // Only the enable report went out, with no reply read; the adapter was closed again.
         QCOMPARE(TheVirtualAdapter().TrafficLog().size(), 1u);
-        QCOMPARE(TheVirtualAdapter().TrafficLog()[0].bytes, (std::vector<std::uint8_t>{1, 1, 0, 0, 0, 0, 0, 0}));
+        QCOMPARE(TheVirtualAdapter().TrafficLog()[0].bytes,
+                 (std::vector<std::uint8_t>{1, 1, 0, 0, 0, 0, 0, 0}));
         const IowKitHandle handle = IowKitOpenDevice();
         QVERIFY(handle != 0);
         IowKitCloseDevice(handle);
@@ -37,8 +38,10 @@ class TestStartup : public QObject {
     }
 
     void adapterTexts() {
-        const std::pair<quint32, const char*> ids[] = {{0x15, "0x15 or 21"}, {0, "0x0 or 0"},
-            {0x80000000u, "0x80000000 or -2147483648"}, {0xFFFFFFFFu, "0xFFFFFFFF or -1"}};
+        const std::pair<quint32, const char*> ids[] = {{0x15, "0x15 or 21"},
+                                                       {0, "0x0 or 0"},
+                                                       {0x80000000u, "0x80000000 or -2147483648"},
+                                                       {0xFFFFFFFFu, "0xFFFFFFFF or -1"}};
         for (const auto& [value, text] : ids) QCOMPARE(IdText(value), QString::fromLatin1(text));
         SerialBuffer buffer{};
         for (int k = 0; k < 9; ++k) buffer[2 * k] = static_cast<std::uint8_t>("1A2B3C4D9"[k]);

@@ -50,7 +50,8 @@ class XDisplayDriver {
     }
     // A key press; a character on the key's shifted level is typed with Shift held.
     void Key(KeySym keysym) {
-        const KeyCode code = XKeysymToKeycode(display_, keysym), shift = XKeysymToKeycode(display_, XK_Shift_L);
+        const KeyCode code = XKeysymToKeycode(display_, keysym),
+                      shift = XKeysymToKeycode(display_, XK_Shift_L);
         int perCode = 0;
         KeySym* syms = XGetKeyboardMapping(display_, code, 1, &perCode);
         const bool shifted = syms != nullptr && perCode > 0 && syms[0] != keysym;
@@ -70,7 +71,8 @@ class XDisplayDriver {
         if (cursor == nullptr) return {};
         QImage image(cursor->width, cursor->height, QImage::Format_ARGB32);
         for (int y = 0; y < cursor->height; ++y)
-            for (int x = 0; x < cursor->width; ++x) image.setPixel(x, y, QRgb(cursor->pixels[y * cursor->width + x]));
+            for (int x = 0; x < cursor->width; ++x)
+                image.setPixel(x, y, QRgb(cursor->pixels[y * cursor->width + x]));
         XFree(cursor);
         return image;
     }
@@ -80,7 +82,8 @@ class XDisplayDriver {
                                    global.width(), global.height(), AllPlanes, ZPixmap);
         QImage image(global.size(), QImage::Format_RGB32);
         for (int y = 0; ximage != nullptr && y < global.height(); ++y)
-            for (int x = 0; x < global.width(); ++x) image.setPixel(x, y, QRgb(XGetPixel(ximage, x, y)) | 0xFF000000u);
+            for (int x = 0; x < global.width(); ++x)
+                image.setPixel(x, y, QRgb(XGetPixel(ximage, x, y)) | 0xFF000000u);
         if (ximage != nullptr) XDestroyImage(ximage);
         return image;
     }
