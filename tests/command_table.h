@@ -139,12 +139,11 @@ inline const Row kRows[] = {
 // The file layer's faults: each replaces one call of the writer (the disk holds 100 bytes).
 inline int g_bytesWritten = 0;
 inline long FailWith(int error) { return errno = error, -1; }
-inline FileWriteCalls Calls(int fault) {
+inline FileWriteCalls Calls(Fault fault) {
     FileWriteCalls calls = RealFileWriteCalls();
-    if (fault == int(Fault::ReadOnly))
-        calls.makeTemporary = [](char*) { return int(FailWith(EROFS)); };
-    if (fault == int(Fault::NoSync)) calls.fsync = [](int) { return int(FailWith(EIO)); };
-    if (fault == int(Fault::DiskFull))
+    if (fault == Fault::ReadOnly) calls.makeTemporary = [](char*) { return int(FailWith(EROFS)); };
+    if (fault == Fault::NoSync) calls.fsync = [](int) { return int(FailWith(EIO)); };
+    if (fault == Fault::DiskFull)
         calls.write = [](int fd, const void* data, std::size_t size) -> long {
             if (g_bytesWritten >= 100) return FailWith(ENOSPC);
             const long n = RealFileWriteCalls().write(fd, data, std::min<std::size_t>(size, 100));
@@ -282,7 +281,7 @@ class CommandTable : public QObject {
         if ((file && row.pre != Pre::Cleared) || clear) window->setEdidData(iow::SampleEdid());
         if (clear) window->RefreshGrids();
         if (row.pre == Pre::Saved) chosen_ = folder_ + "/saved.hex", Click("SaveFile");
-        UseFileWriteCalls(&(calls_ = Calls(int(row.fault))));
+        UseFileWriteCalls(&(calls_ = Calls(row.fault)));
         g_bytesWritten = 0;
         auto& eeprom = model().Eeprom();
         // The memory's write cycle is met by the plain write only (and the rows about it).
