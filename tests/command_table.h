@@ -5,7 +5,10 @@
 // are gated while the command runs and that a click on another command is then ignored; that
 // no byte is shown as good that was not; that no file is lost or half-written; that the window
 // is left usable and the next read, once the fault is gone, is whole; and that closing the
-// window switches the adapter off only when it holds it. Runs per backend, like the contract.
+// window switches the adapter off only when it holds it. Runs in three worlds: offscreen on the
+// virtual adapter; on a real X server, where the row's command, its dialogs and boxes are
+// answered with real pointer and key events, and the operator's next click must then take
+// effect, the pointer be the normal one and the focus back; and against the kernel's driver.
 
 #include <QtWidgets>
 #include <cerrno>
@@ -14,9 +17,13 @@
 #include "files/image_files.h"
 #include "iowkit_contract.h"
 #include "window_driver.h"
+#ifdef QUILLON_X_WORLD
+#include "x_display_driver.h"
+#endif
 
 namespace quillon::testing {
 
+enum class World { Offscreen, X, Vm };
 enum class Cmd { Read, Read128, Write, Scan, Clear, Open, Save };
 // Before the command: Usual is a read done for Write (then the memory filled with 0xEE), the
 // sample image set but not drawn for Open and Save, a fresh window else. Cleared: Clear done
@@ -171,12 +178,18 @@ class CommandTable : public QObject {
     Q_OBJECT
 
   public:
-    CommandTable(iow::AdapterRig& rig, bool onVm) : rig_(rig), onVm_(onVm) {}
+    CommandTable(iow::AdapterRig& rig, World world)
+        : rig_(rig), onVm_(world == World::Vm), inX_(world == World::X) {}
 
   private:
     using Reports = QList<std::vector<std::uint8_t>>;
     iow::AdapterRig& rig_;
-    bool onVm_;
+    bool onVm_, inX_;
+#ifdef QUILLON_X_WORLD
+    XDisplayDriver x_;
+    QImage normalPointer_;
+#endif
+    QPointer<QWidget> answered_;  // the dialog or box last answered through the X server
     const Row* row_ = nullptr;
     std::unique_ptr<Form1> window;
     QTemporaryDir dir_;
@@ -192,11 +205,58 @@ class CommandTable : public QObject {
     void Expect(bool ok, const QString& what) { ok ? void() : void(wrong_ << what); }
     // The gating leaves the I2C buttons as they were when the window holds no handle (the scan
     // gates before it opens the adapter): note them first.
-    void Click(const char* name) {
+    // `real`: in the X world the click goes through the X server; it returns once the
+    // button's command has run.
+    void Click(const char* name, bool real = false) {
         i2cBefore_ = B("IICReadButton")->isEnabled();
         scanning_ = name == std::string("Scan");
         heldAtClick_ = window->iowHandle() != 0;
-        B(name)->click();
+        if (!real || !inX_) return B(name)->click();
+        bool done = false;
+        const auto c = connect(B(name), &QAbstractButton::clicked, this, [&] { done = true; });
+        RealClick(B(name));
+        Expect(QTest::qWaitFor([&] { return done; }, 120000), "the click did not arrive");
+        disconnect(c);
+    }
+    // A click or a key through the X server in the X world, straight to the widget elsewhere.
+    void RealClick(QAbstractButton* button) {
+#ifdef QUILLON_X_WORLD
+        if (inX_) return x_.Click(button);
+#endif
+        button->click();
+    }
+#ifdef QUILLON_X_WORLD
+    // Ready for keys: the pointer on it (where a bare server sends keys) and active.
+    void ReadyForKeys(QWidget* target) {
+        x_.MoveTo(target->mapToGlobal(QPoint(target->width() / 2, 10)));
+        QTest::qWaitFor([&] { return target->isActiveWindow(); });
+    }
+#endif
+    void Key(QWidget* target, Qt::Key key) {
+#ifdef QUILLON_X_WORLD
+        if (inX_) return ReadyForKeys(target), x_.Key(key == Qt::Key_Escape ? XK_Escape : XK_Return);
+#endif
+        QTest::keyClick(target, key);
+    }
+    // Types `path` into the dialog's name field and accepts it. Through the X server the keys
+    // go in one by one, and Return follows the completion list that opens for a file that
+    // exists (Return then once left the list holding the pointer).
+    void Choose(QFileDialog* dialog, const QString& path) {
+#ifdef QUILLON_X_WORLD
+        if (inX_) {
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ReadyForKeys(dialog);
+            x_.Key(XK_End);
+            for (int k = 0; k < 40; ++k) x_.Key(XK_BackSpace);
+            x_.Type(path);
+            Expect(QTest::qWaitFor([&] { return edit->text() == path; }), "name typed");
+            if (QFile::exists(path))
+                QTest::qWaitFor([&] { return edit->completer()->popup()->isVisible(); }, 3000);
+            return x_.Key(XK_Return);
+        }
+#endif
+        TypeName(dialog, path);  // accept queued: the overwrite question must find us free
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     }
     QColor Colour(EdidGrid* g, int n) { return g->CellColour(CellOf(n).row, CellOf(n).column); }
     bool IsRed(int n) {
@@ -215,11 +275,14 @@ class CommandTable : public QObject {
     void Answer() {
         QWidget* modal = QApplication::activeModalWidget();
         auto* box = qobject_cast<QMessageBox*>(modal);
+        if (modal == nullptr || (inX_ && modal == answered_)) {  // its answer is on its way
+            answered_ = modal;
+            return;
+        }
+        answered_ = modal;
         if (auto* d = qobject_cast<QFileDialog*>(modal)) {
             seen_ << d->windowTitle() + '|' + d->findChild<QLineEdit*>("fileNameEdit")->text();
-            if (chosen_.isEmpty()) return d->reject();
-            TypeName(d, chosen_);  // accept queued: the overwrite question must find us free
-            return void(QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection));
+            return chosen_.isEmpty() ? Key(d, Qt::Key_Escape) : Choose(d, chosen_);
         }
         if (box == nullptr) return;
         const int buttons = box->standardButtons() | box->standardButton(box->defaultButton()) << 1;
@@ -227,15 +290,15 @@ class CommandTable : public QObject {
                      .arg(box->windowTitle(), box->text())
                      .arg(box->icon())
                      .arg(buttons);
-        const auto click = [box](QMessageBox::StandardButton b) { box->button(b)->click(); };
+        const auto click = [&](QMessageBox::StandardButton b) { RealClick(box->button(b)); };
         switch (box->button(QMessageBox::Yes) && !box->text().contains("exists") ? row_->fault
                                                                                  : Fault::Ok) {
             case Fault::No:
                 return click(QMessageBox::No);
             case Fault::Escape:
-                return QTest::keyClick(box, Qt::Key_Escape);
+                return Key(box, Qt::Key_Escape);
             case Fault::Return:
-                return QTest::keyClick(box, Qt::Key_Return);
+                return Key(box, Qt::Key_Return);
             case Fault::CloseBox:
                 return void(box->close());
             default:
@@ -326,6 +389,31 @@ class CommandTable : public QObject {
         }
     }
 
+    // The rows that the X world runs: every one that shows a dialog or a box, and a read.
+    static bool InX(const Row& row) {
+        return row.cmd == Cmd::Write || row.cmd == Cmd::Open || row.cmd == Cmd::Save ||
+               row.name == std::string("read");
+    }
+    QPoint RestingSpot() { return window->mapToGlobal(QPoint(700, 20)); }  // no control there
+    // The window mapped and, under a window manager, active. A window mapped while the window
+    // manager is still taking over the screen can stay unmapped: show it again then.
+    bool ShownOnTheServer() {
+        bool exposed = false;
+        for (int attempt = 0; attempt < 3 && !exposed; ++attempt) {
+            if (attempt > 0) window->hide(), window->show();
+            exposed = QTest::qWaitForWindowExposed(window.get());
+        }
+#ifdef QUILLON_X_WORLD
+        if (x_.WindowManagerRuns() && !QTest::qWaitForWindowActive(window.get())) return false;
+        if (normalPointer_.isNull()) {  // the pointer that the window shows when idle
+            x_.MoveTo(RestingSpot());
+            if (!QTest::qWaitFor([&] { return window->underMouse(); })) return false;
+            normalPointer_ = x_.CursorImage();
+        }
+#endif
+        return exposed;
+    }
+
   private slots:
     void initTestCase() {
         connect(&answerer_, &QTimer::timeout, this, [this] { Answer(); });
@@ -341,7 +429,7 @@ class CommandTable : public QObject {
     void commandUnderFault_data() {
         QTest::addColumn<int>("index");
         for (int i = 0; i < int(std::size(rows::kRows)); ++i)
-            if (onVm_ ? rows::kRows[i].vm > 0 : rows::kRows[i].vm < 2)
+            if (onVm_ ? rows::kRows[i].vm > 0 : rows::kRows[i].vm < 2 && (!inX_ || InX(rows::kRows[i])))
                 QTest::newRow(rows::kRows[i].name) << i;
     }
     void commandUnderFault() {
@@ -362,6 +450,7 @@ class CommandTable : public QObject {
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         Prepare(row);
+        if (inX_) QVERIFY(ShownOnTheServer());
         seen_.clear(), wrong_.clear();
         chosen_ = *row.file ? folder_ + '/' + row.file : QString();
         const QByteArray fileBefore = ReadAll(chosen_);
@@ -377,8 +466,9 @@ class CommandTable : public QObject {
         gatedSamples_ = 0;
         QElapsedTimer timer;
         timer.start();
-        Click(std::array{"IICReadButton", "IICReadButton", "IICWriteButton", "Scan", "ClearResult",
-                         "ReadFile", "SaveFile"}[int(row.cmd)]);
+        const char* button = std::array{"IICReadButton", "IICReadButton", "IICWriteButton", "Scan",
+                                        "ClearResult", "ReadFile", "SaveFile"}[int(row.cmd)];
+        Click(button, true);
         const bool declined = row.fault >= Fault::No && row.fault <= Fault::CloseBox;
         Expect(timer.elapsed() < 30000, "longer than the time-outs allow");
         Expect(!window->commandRunning() && !QApplication::overrideCursor(), "still running");
@@ -492,6 +582,18 @@ class CommandTable : public QObject {
         QCOMPARE(B("IICReadButton")->isEnabled() + B("IICWriteButton")->isEnabled(),
                  row.after == After::Off ? 0 : 2);
         QCOMPARE(B("ByteOption_0")->isChecked(), window->byteCount() == 128);
+#ifdef QUILLON_X_WORLD
+        if (inX_) {  // the pointer normal, the focus back, and the next real click takes effect
+            x_.MoveTo(RestingSpot());
+            QTRY_COMPARE_WITH_TIMEOUT(x_.CursorImage(), normalPointer_, 10000);
+            if (x_.WindowManagerRuns())
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    window->isActiveWindow() && QApplication::focusWidget() == B(button), 10000);
+            QAbstractButton* other = B(B("ByteOption_0")->isChecked() ? "ByteOption_1" : "ByteOption_0");
+            x_.Click(other);
+            QTRY_VERIFY_WITH_TIMEOUT(other->isChecked(), 10000);
+        }
+#endif
         const IowKitHandle handle = window->iowHandle();
         QCOMPARE(handle != 0, row.after == After::Held || row.after == After::Reopened);
         QCOMPARE(handle == handleBefore, row.after == After::Held || (!handle && !handleBefore));

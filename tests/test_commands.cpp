@@ -1,4 +1,5 @@
-// The window's commands under every fault, on the virtual adapter.
+// The window's commands under every fault, on the virtual adapter: offscreen, or on a real X
+// server when the program runs on the xcb platform.
 #include "command_table.h"
 #include "iow/virtual/virtual_backend.h"
 
@@ -16,6 +17,8 @@ class VirtualRig : public AdapterRig {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     VirtualRig rig;
-    quillon::testing::CommandTable table(rig, false);
+    using quillon::testing::World;
+    quillon::testing::CommandTable table(
+        rig, QGuiApplication::platformName() == "xcb" ? World::X : World::Offscreen);
     return QTest::qExec(&table, argc, argv);
 }

@@ -1,9 +1,13 @@
-// The adapter contract on the virtual backend, and what the emulated adapter adds of its own.
+// The adapter contract on the virtual backend, what the emulated adapter adds of its own, and
+// Read and Write EDID over a recording window.
 #include <QtTest>
 #include <numeric>
 
 #include "iow/virtual/virtual_backend.h"
 #include "iowkit_contract.h"
+#include "commands/device_commands.h"
+#include "iic/iic.h"
+#include "recording_window.h"
 
 using namespace quillon::iow;
 
@@ -27,17 +31,68 @@ class TestVirtualAdapter : public QObject {
         QCOMPARE(Bytes(sample.begin(), sample.begin() + 2), (Bytes{0x00, 0xFF}));
         QCOMPARE(sample[126], 1);
     }
+};
 
-    void pageWriteWrapsWithinItsPage() {
-        Eeprom24C02 eeprom;
-        eeprom.Start(false);
-        for (std::uint8_t v : {6, 1, 2, 3}) eeprom.Write(v);  // the pointer, then three bytes
-        QCOMPARE(Bytes(eeprom.Memory().begin(), eeprom.Memory().begin() + 9),
-                 (Bytes{3, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 0xFF}));
-        const auto now = Clock::now();
-        eeprom.Stop(now);
-        QVERIFY(!eeprom.Acknowledges(0xA0, now));
-        QVERIFY(eeprom.Acknowledges(0xA1, now + Eeprom24C02::kDefaultWriteCycle));
+using namespace quillon;
+using quillon::iow::TheVirtualAdapter;
+using quillon::testing::RecordingWindow;
+
+class TestDeviceCommands : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        TheVirtualAdapter().Reset();
+        TheVirtualAdapter().Eeprom().SetWriteCycle({});
+    }
+
+    void everyStateIsPaintedInOrder_data() {
+        QTest::addColumn<bool>("write");
+        QTest::newRow("read") << false;
+        QTest::newRow("write") << true;
+    }
+    void everyStateIsPaintedInOrder() {
+        QFETCH(bool, write);
+        RecordingWindow window;
+        for (int n = 1; n <= 256 && write; ++n) window.grids.SetByteCells(n, std::uint8_t(n * 7));
+        window.grids.log.clear();
+        write ? WriteEdid(window) : ReadEdid(window);
+        QStringList painted, expected;  // the last state before each yield
+        QString last;
+        for (const QString& entry : window.grids.log) {
+            if (entry != "yield")
+                last = entry;
+            else if (!last.isEmpty())
+                painted << std::exchange(last, QString());
+        }
+        for (int n = 1; n <= 256; ++n)
+            expected << QStringLiteral("mark %1").arg(n) << QStringLiteral("shade %1").arg(n);
+        QCOMPARE(painted, expected);
+        for (int k = 0; k < 256 && write; ++k)
+            QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[k], std::uint8_t((k + 1) * 7));
+    }
+
+    void aRefusedYieldEndsTheCommand_data() {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("refuseYield");
+        for (int yield : {0, 1, 2, 3, 200, 511}) {
+            QTest::addRow("read, yield %d", yield) << false << yield;
+            QTest::addRow("write, yield %d", yield) << true << yield;
+        }
+    }
+    void aRefusedYieldEndsTheCommand() {
+        QFETCH(bool, write);
+        QFETCH(int, refuseYield);
+        RecordingWindow window;
+        window.refuseYield = refuseYield;
+        std::size_t exchangesAtRefusal = 0;
+        window.onRefusal = [&] { exchangesAtRefusal = TheVirtualAdapter().TrafficLog().size(); };
+        write ? WriteEdid(window) : ReadEdid(window);
+        QCOMPARE(window.yields, refuseYield + 1);
+        QCOMPARE(window.grids.log.last(), QStringLiteral("yield"));
+        // The request already on the wire may stand; nothing is sent or read after it.
+        QCOMPARE(TheVirtualAdapter().TrafficLog().size(), exchangesAtRefusal);
+        QVERIFY(window.buttonsEnabled);
     }
 };
 
@@ -46,7 +101,9 @@ int main(int argc, char* argv[]) {
     VirtualRig rig;
     IowKitContract contract(rig);
     TestVirtualAdapter own;
-    return QTest::qExec(&contract, argc, argv) + QTest::qExec(&own, argc, argv);
+    TestDeviceCommands commands;
+    return QTest::qExec(&contract, argc, argv) + QTest::qExec(&own, argc, argv) +
+           QTest::qExec(&commands, argc, argv);
 }
 
 #include "test_iowkit_virtual.moc"

@@ -13,7 +13,6 @@
 
 #include <QtTest>
 #include <QtWidgets>
-#include <functional>
 
 namespace quillon::testing {
 
@@ -76,41 +75,8 @@ class XDisplayDriver {
         XFree(cursor);
         return image;
     }
-    // What the server has drawn in `global`, from the root window.
-    QImage Grab(QRect global) {
-        XImage* ximage = XGetImage(display_, DefaultRootWindow(display_), global.x(), global.y(),
-                                   global.width(), global.height(), AllPlanes, ZPixmap);
-        QImage image(global.size(), QImage::Format_RGB32);
-        for (int y = 0; ximage != nullptr && y < global.height(); ++y)
-            for (int x = 0; x < global.width(); ++x)
-                image.setPixel(x, y, QRgb(XGetPixel(ximage, x, y)) | 0xFF000000u);
-        if (ximage != nullptr) XDestroyImage(ximage);
-        return image;
-    }
-
   private:
     Display* display_;
-};
-
-// Steps run one after the other from a timer, so that they also run inside the modal loops
-// of the window's dialogs: each waits until its condition holds, then acts.
-class TimedSteps : public QObject {
-  public:
-    TimedSteps() {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (next_ < steps_.size() && steps_[next_].first()) steps_[next_++].second();
-        });
-        timer_.start(20);
-    }
-    TimedSteps& When(std::function<bool()> condition, std::function<void()> action) {
-        return steps_.emplace_back(std::move(condition), std::move(action)), *this;
-    }
-    bool Done() const { return next_ == steps_.size(); }
-
-  private:
-    QTimer timer_;
-    std::vector<std::pair<std::function<bool()>, std::function<void()>>> steps_;
-    std::size_t next_ = 0;
 };
 
 }  // namespace quillon::testing

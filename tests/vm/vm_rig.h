@@ -1,17 +1,16 @@
 #pragma once
 
-// The emulated IO-Warrior 24 of the test VM as an adapter rig: the tests set faults on the
+// The emulated IO-Warrior of the test VM as an adapter rig: the tests set faults on the
 // model, and the emulator follows it onto the bus and off again.
 
-#include "emulated_iow24.h"
+#include "emulated_iowarrior.h"
 #include "iowkit_contract.h"
 
 namespace quillon::iow {
 
-// The model is the test's; the emulator follows it onto the bus and off again.
 class VmRig : public AdapterRig {
   public:
-    VmRig() : emulator_(model_) {
+    explicit VmRig(std::uint32_t productId) : productId_(productId), emulator_(model_, productId) {
         model_.SetConnectionWatcher([this] { Follow(); });
         Follow();
     }
@@ -27,23 +26,25 @@ class VmRig : public AdapterRig {
         emulator_.Unplug();
         model_.Reset();  // plugs it in again, through the watcher
     }
+    std::uint32_t ProductId() const override { return productId_; }
     bool SeesReads() const override { return false; }
     bool Ready() const { return emulator_.OnBus(); }
 
   private:
     void Follow() {
-        if (!model_.Connected()) {
-            emulator_.Unplug();
-            return;
-        }
+        if (!model_.Connected()) return emulator_.Unplug();
         if (emulator_.OnBus()) return;
         emulator_.Unplug();  // what is left of an adapter its model pulled
         std::string error;
-        if (!emulator_.Plug(error)) qWarning("emulated IO-Warrior 24: %s", error.c_str());
+        if (!emulator_.Plug(error)) qWarning("emulated IO-Warrior: %s", error.c_str());
     }
 
+    std::uint32_t productId_;
     VirtualAdapter model_;
-    EmulatedIow24 emulator_;
+    EmulatedIowarrior emulator_;
 };
+
+// The adapters the VM stage runs every case on: an IO-Warrior 24 and an IO-Warrior 56.
+inline constexpr std::uint32_t kVmProducts[] = {0x1501, 0x1503};
 
 }  // namespace quillon::iow

@@ -1,0 +1,326 @@
+// The window without an adapter command: what the operator meets when it opens (its layout,
+// its start-up and shut-down on the virtual adapter) and the two grids.
+#include <QtTest>
+#include <QtWidgets>
+#include <numeric>
+
+#include "iow/virtual/virtual_backend.h"
+#include "window_driver.h"
+#include "image/byte_cells.h"
+#include "window/edid_grid.h"
+#include "window/form1.h"
+#include "window/adapter_info_text.h"
+
+using namespace quillon;
+using quillon::testing::Button;
+
+namespace {
+QString TextOf(const QWidget* w) {
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
+    if (auto* l = qobject_cast<const QLabel*>(w)) return l->text();
+    if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
+    return w->metaObject()->className();
+}
+}  // namespace
+
+class TestWindowLayout : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Form1> window;
+    QWidget* W(const char* name) { return window->findChild<QWidget*>(name); }
+
+  private slots:
+    void init() {
+        iow::TheVirtualAdapter().Reset();
+        iow::TheVirtualAdapter().SetPresent(false);
+        window = std::make_unique<Form1>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void cleanup() { window.reset(); }
+
+    void textsAndStates() {
+        QCOMPARE(window->windowTitle(), QStringLiteral("Orvane Quillon"));
+        QCOMPARE(window->size(), QSize(988, 453));
+        const QPoint offCentre = window->frameGeometry().center() -
+                                 QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY(offCentre.manhattanLength() <= 6);  // give or take the frame, the platform's
+        QVERIFY(iow::TheVirtualAdapter().TrafficLog().empty());  // no adapter: nothing sent
+        QVERIFY(!window->windowIcon().isNull());
+        // name, text (or class), tooltip; then whether shown and enabled at start
+        const std::tuple<const char*, const char*, const char*, bool, bool> controls[] = {
+            {"Label3", "BINARY DATA", "", true, true},
+            {"Label4", "ASCII DATA", "", true, true},
+            {"BinInfo", "quillon::EdidGrid", "", true, true},
+            {"AscInfo", "quillon::EdidGrid", "", true, true},
+            {"IICWriteButton", "Write EDID", "Write EDID to attached device.", true, false},
+            {"IICReadButton", "Read EDID", "Read EDID from attached device", true, false},
+            {"SaveFile", "Save EDID", "Save the existing EDID to a disk file.", true, true},
+            {"ReadFile", "Open EDID", "Read an existing EDID from a disk file.", true, true},
+            {"ClearResult", "Clear", "Clear the Screen", true, true},
+            {"ByteOption_0", "", "", true, true},
+            {"ByteOption_1", "", "", true, true},
+            {"Label1", "128 Byte", "", true, true},
+            {"Label2", "256 Byte", "", true, true},
+            {"VersionLabel", "Version 1.5", "", true, true},
+            {"Scan", "Scan", "", false, true},
+            {"Result", "QPlainTextEdit", "", false, true},
+            {"ReadLabel", "", "", false, false},
+            {"Label5", "Product ID#", "", false, true},
+            {"ProdID", "0x0 or 0", "", false, true},
+            {"Label8", "Revision #", "", false, true},
+            {"Revision", "0x0 or 0", "", false, true},
+            {"Label9", "Serial #", "", false, true},
+            {"SerialNumber", "", "", false, true},
+            {"Label6", "Devices Found?", "", false, true},
+            {"NDev", "0", "", false, true},
+            {"Label7", "Device Handle", "", false, true},
+            {"DHandle", "0", "", false, true},
+            {"TextVal1", "0", "", false, true},
+            {"TextVal4", "0", "", false, true},
+            {"TextVal7", "0", "", false, true}};
+        window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        window->resize(988, 900);  // enlarged, the window still shows no hidden control
+        for (const auto& [name, text, tip, shown, enabled] : controls) {
+            QVERIFY2(W(name) != nullptr, name);
+            QCOMPARE(TextOf(W(name)), QString::fromUtf8(text));
+            QCOMPARE(W(name)->toolTip(), QString::fromUtf8(tip));
+            QVERIFY2(W(name)->isVisible() == shown && W(name)->isEnabled() == enabled, name);
+            QVERIFY2(shown == (W(name)->geometry().top() < 453), name);
+        }
+        QVERIFY(Button(window.get(), "ByteOption_1")->isChecked() &&
+                !Button(window.get(), "ByteOption_0")->isChecked());
+        QCOMPARE(window->byteCount(), 256);
+        QCOMPARE(window->edidData(), EdidImage{});
+        QCOMPARE(window->findChild<QPlainTextEdit*>("Result")->verticalScrollBarPolicy(),
+                 Qt::ScrollBarAlwaysOn);
+        QTest::mouseClick(W("Label1"), Qt::LeftButton);  // a label does not choose its option
+        QVERIFY(Button(window.get(), "ByteOption_1")->isChecked());
+    }
+
+    void tabOrderAndFocus() {
+        const QStringList expected{"IICWriteButton", "IICReadButton", "ClearResult",
+                                   "BinInfo",        "AscInfo",       "SaveFile",
+                                   "ReadFile",       "ByteOption_0",  "ByteOption_1"};
+        QStringList order;  // the whole focus chain, from the first tab stop round
+        QWidget* w = W("TextVal1");
+        do {
+            if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+                order << w->objectName();
+        } while ((w = w->nextInFocusChain()) != W("TextVal1"));
+        QCOMPARE(order, expected);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTRY_COMPARE(QApplication::focusWidget(), W("ClearResult"));  // the I2C buttons are off
+    }
+
+    // Open lists hex, bin and xml files, Save hex and bin files, whatever their case; each
+    // dialog starts in the program's folder, names its filter and adds .hex to a bare name.
+    void dialogsListTheirFiles() {
+        QTemporaryDir dir;
+        for (const char* name :
+             {"a.hex", "B.HEX", "c.bin", "d.BIN", "e.xml", "f.XML", "g.Xml", "h.txt"})
+            QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+        for (const char* button : {"ReadFile", "SaveFile"}) {
+            QStringList names;
+            QString settings;
+            QTimer::singleShot(0, this, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                settings =
+                    QStringList{dialog->findChild<QComboBox*>("fileTypeCombo")->currentText(),
+                                dialog->defaultSuffix(), dialog->directory().absolutePath()}
+                        .join('|');
+                dialog->setDirectory(dir.path());
+                auto* model = dialog->findChild<QFileSystemModel*>();
+                const QModelIndex root = model->index(dir.path());
+                QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000);
+                QTest::qWait(200);  // the model reads the folder in the background
+                for (int row = 0; row < model->rowCount(root); ++row)
+                    names << model->index(row, 0, root).data().toString();
+                dialog->reject();
+            });
+            Button(window.get(), button)->click();
+            names.sort();
+            QCOMPARE(settings, QStringLiteral("Tavrin Files (*.hex;*.HEX;*.bin;*.BIN%1)|hex|%2")
+                                   .arg(button[0] == 'R' ? ";*.xml,*.XML" : "",
+                                        QCoreApplication::applicationDirPath()));
+            QCOMPARE(names.join(' '), button[0] == 'R' ? "B.HEX a.hex c.bin d.BIN e.xml f.XML g.Xml"
+                                                       : "B.HEX a.hex c.bin d.BIN");
+        }
+    }
+};
+
+class TestGrids : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Form1> window;
+    QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
+    QString Text(EdidGrid* grid, int n) { return grid->CellText(CellOf(n).row, CellOf(n).column); }
+    QColor Colour(EdidGrid* grid, int n) {
+        return grid->CellColour(CellOf(n).row, CellOf(n).column);
+    }
+    // Counts 255, 254, ... down (block 1 sums to 0xC0: bad); block 2 made good by its last byte.
+    void ShowCounting() {
+        EdidImage image{};
+        for (int k = 0; k < 256; ++k) image[k] = std::uint8_t(255 - k);
+        image[255] = std::uint8_t(image[255] - std::accumulate(&image[128], &image[256], 0));
+        window->setEdidData(image);
+    }
+
+  private slots:
+    void init() {
+        window = std::make_unique<Form1>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void cleanup() { window.reset(); }
+
+    void headersAndSize() {
+        for (EdidGrid* grid : Grids()) {
+            QCOMPARE(grid->rowCount() * 100 + grid->columnCount(), 1717);
+            for (int k = 1; k <= 16; ++k) {
+                QCOMPARE(grid->CellText(0, k),
+                         QString::fromStdString(HexText(std::uint8_t(k - 1))));
+                QCOMPARE(grid->CellText(k, 0), grid->CellText(0, k));
+                QVERIFY(!(grid->item(0, k)->flags() & Qt::ItemIsSelectable));
+                QCOMPARE(grid->columnWidth(k), 28);  // 477 / 17, the last column too
+            }
+            QCOMPARE(grid->CellText(0, 0), QString());
+            const QRect last(grid->columnViewportPosition(16), grid->rowViewportPosition(16),
+                             grid->columnWidth(16), grid->rowHeight(16));
+            QVERIFY(grid->viewport()->rect().contains(last));
+            QVERIFY(!grid->horizontalScrollBar()->isVisible() &&
+                    !grid->verticalScrollBar()->isVisible());
+        }
+    }
+
+    // A click during the pass moves the selection only: every byte lands in its own cell,
+    // shaded by row, the bad block's end red (and drawn so under the current cell); Clear's
+    // InitGrids empties it all again.
+    void passEndStateAndAClickDuringIt() {
+        ShowCounting();
+        EdidGrid* hex = window->hexGrid();
+        bool clicked = false;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (clicked || hex->currentRow() != CellOf(100).row ||
+                hex->currentColumn() != CellOf(100).column)
+                return;
+            QTest::mouseClick(
+                hex->viewport(), Qt::LeftButton, {},
+                QPoint(hex->columnViewportPosition(3) + 5, hex->rowViewportPosition(3) + 5));
+            clicked = true;
+        });
+        timer.start(0);
+        QVERIFY(window->RefreshGrids());
+        QVERIFY(clicked);
+        for (EdidGrid* grid : Grids()) {
+            for (int n = 1; n <= 256; ++n) {
+                const std::uint8_t b = window->edidData()[n - 1];
+                QCOMPARE(Text(grid, n),
+                         QString::fromStdString(grid == hex ? HexText(b) : CharText(b)));
+                QCOMPARE(Colour(grid, n),
+                         n == 128 ? QColor(Qt::red) : QColor::fromRgb(RowShade(CellOf(n).row)));
+            }
+            QCOMPARE(grid->currentRow() * 100 + grid->currentColumn(), 1616);
+        }
+        EdidImage bad{};
+        bad[255] = 1;  // block 2 bad: its end, the current cell, is drawn red
+        window->setEdidData(bad);
+        window->RefreshGrids();
+        for (EdidGrid* grid : Grids()) {
+            const QImage shot = grid->grab().toImage();
+            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(16) + 2,
+                                       grid->rowViewportPosition(16) + 2)),
+                     QColor(Qt::red));
+            QCOMPARE(QColor(shot.pixel(grid->columnViewportPosition(15) + 2,
+                                       grid->rowViewportPosition(16) + 2)),
+                     QColor::fromRgb(kEvenRowShade));
+        }
+        window->InitGrids();
+        for (EdidGrid* grid : Grids())
+            for (int n = 1; n <= 256; ++n)
+                QVERIFY(Text(grid, n).isEmpty() && !Colour(grid, n).isValid());
+    }
+
+    void copyFromTheHexGridOnly() {
+        ShowCounting();
+        window->RefreshGrids();
+        for (EdidGrid* grid : Grids()) {
+            grid->setFocus();
+            grid->clearSelection();
+            grid->setRangeSelected(QTableWidgetSelectionRange(2, 1, 3, 3), true);
+            QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+            QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QGuiApplication::clipboard()->text(),
+                     grid == window->hexGrid() ? "EF\tEE\tED\rDF\tDE\tDD" : "before");
+        }
+    }
+};
+
+using quillon::iow::TheVirtualAdapter;
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void withAdapter() {
+        TheVirtualAdapter().Reset();
+        Form1 window;
+        QStringList fields;
+        for (const char* name : {"ProdID", "Revision", "SerialNumber", "NDev"})
+            fields << window.findChild<QLineEdit*>(name)->text();
+        QCOMPARE(fields, (QStringList{"0x1501 or 5377", "0x1021 or 4129", "0000A5E1", "1"}));
+        QVERIFY(window.findChild<QLineEdit*>("DHandle")->text().toLongLong() != 0);
+        QVERIFY(window.findChild<QWidget*>("IICReadButton")->isEnabled());
+        QVERIFY(window.findChild<QWidget*>("IICWriteButton")->isEnabled());
+        QCOMPARE(window.iowHandle(), 0u);
+        // Only the enable report went out, with no reply read; the adapter was closed again.
+        QCOMPARE(TheVirtualAdapter().TrafficLog().size(), 1u);
+        QCOMPARE(TheVirtualAdapter().TrafficLog()[0].bytes,
+                 (std::vector<std::uint8_t>{1, 1, 0, 0, 0, 0, 0, 0}));
+        const IowKitHandle handle = IowKitOpenDevice();
+        QVERIFY(handle != 0);
+        IowKitCloseDevice(handle);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget*>("IICWriteButton"));
+    }
+
+    void adapterTexts() {
+        const std::pair<quint32, const char*> ids[] = {{0x15, "0x15 or 21"},
+                                                       {0, "0x0 or 0"},
+                                                       {0x80000000u, "0x80000000 or -2147483648"},
+                                                       {0xFFFFFFFFu, "0xFFFFFFFF or -1"}};
+        for (const auto& [value, text] : ids) QCOMPARE(IdText(value), QString::fromLatin1(text));
+        SerialBuffer buffer{};
+        for (int k = 0; k < 9; ++k) buffer[2 * k] = static_cast<std::uint8_t>("1A2B3C4D9"[k]);
+        buffer[16] = 0;
+        QCOMPARE(SerialText(buffer), QStringLiteral("1A2B3C4D"));  // ends at the zero character
+        buffer[16] = '9';
+        buffer[18] = 'X';  // belongs to no character
+        QCOMPARE(SerialText(buffer), QStringLiteral("1A2B3C4D9"));
+        buffer[1] = 0x01;  // the high byte counts: U+0131
+        QCOMPARE(SerialText(buffer).at(0), QChar(0x0131));
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    int failures = 0;
+    {
+        TestWindowLayout test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    {
+        TestGrids test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    {
+        TestStartup test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    return failures;
+}
+
+#include "test_window.moc"
