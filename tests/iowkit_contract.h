@@ -173,9 +173,9 @@ class IowKitContract : public QObject {
         row("a refused address fails", "refuseA0 w04=05! m04=sample r04! pA1 pA0!");
         row("unplugged: fails at once", "unplug1 r00! t0 w00=01! pA0! under150");
         row("a read waits out its time-out", "timeout60 drop-1 r10! over55");
-        row("a late yes is not the next probe's", "latency230 pA0! latency0 p50! pA0 p52!");
+        row("a late yes is not the next probe's", "latency300 pA0! latency0 p50! pA0 p52!");
         row("a late ack is not the next byte's",
-            "cycle300 latency230 w02=22! latency0 w03=33? w04=34?");
+            "cycle300 latency300 w02=22! latency0 w03=33? w04=34?");
         row("reports before enable get no reply", "replug timeout20 r03! pA0!");
         row("a stopped adapter ends commands quickly", "cycle0 stop edid! write! scan! under15000");
         row("taking reports again, it answers", "stop r00! start edid");
@@ -245,7 +245,7 @@ class IowKitContract : public QObject {
     void aLateReplyIsNotTheNextOpensAnswer() {
         OpenEnabled();
         QVERIFY(SampleEdid()[0x10] != SampleEdid()[0x20]);
-        const auto late = [&] { return model().SetLatency(std::chrono::milliseconds(230)), true; };
+        const auto late = [&] { return model().SetLatency(std::chrono::milliseconds(300)), true; };
         QVERIFY(!IicReadEepromByte(handle_, 0x10, late).ok);
         IowKitCloseDevice(handle_);
         model().SetLatency({});
