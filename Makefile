@@ -6,23 +6,32 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup configure build run run-real test unit e2e sanitize fuzz fuzz-smoke bench package package-test clean
+.PHONY: setup setup-test configure build build-program run run-real test unit e2e sanitize fuzz fuzz-smoke bench package package-test clean
 
+# What building and running need; what testing needs besides (X server, QEMU, clang).
 setup:
-	scripts/setup-deps.sh
+	scripts/setup-deps.sh run
 
-configure: setup
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+setup-test:
+	scripts/setup-deps.sh test
+
+# The programs alone, without the tests and what they need.
+build-program: setup
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLON_BUILD_TESTS=OFF
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+configure: setup-test
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLON_BUILD_TESTS=ON
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # The program on the virtual adapter (no hardware needed).
-run: build
+run: build-program
 	$(BUILD_DIR)/src/app/quillon-virtual
 
 # The program on a real IO-Warrior through the kernel's iowarrior driver.
-run-real: build
+run-real: build-program
 	$(BUILD_DIR)/src/app/quillon
 
 # Everything CI proves: the test suite, the install and the package, the real kernel driver in
@@ -37,7 +46,7 @@ unit: build
 e2e: build
 	scripts/run-vm-tests.sh $(BUILD_DIR)
 
-sanitize: setup
+sanitize: setup-test
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && $(TEST_ENV) \
@@ -53,14 +62,14 @@ package: build
 package-test: build
 	scripts/check-package.sh $(BUILD_DIR)
 
-fuzz: setup
+fuzz: setup-test
 	scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
-fuzz-smoke: setup
+fuzz-smoke: setup-test
 	scripts/run-fuzzers.sh $(CI_FUZZ_SECONDS)
 
 # A Release build timed on the virtual adapter, offscreen and under Xvfb.
-bench: setup
+bench: setup-test
 	scripts/run-bench.sh
 
 clean:

@@ -69,7 +69,7 @@ mount -t gadgetfs gadgetfs /dev/gadget
 echo "== guest up"
 for t in /tests/*; do
     echo "== $t"
-    HOME=/tmp QTEST_FUNCTION_TIMEOUT=120000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
+    HOME=/tmp QTEST_FUNCTION_TIMEOUT=600000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
         XDG_RUNTIME_DIR=/tmp "$t"
     echo "== exit $?"
 done
@@ -93,7 +93,7 @@ if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
     boot kvm 120
     if grep -q "== guest up" "$vm/console.log"; then accel=kvm; fi
 fi
-if [ "$accel" = tcg ]; then boot tcg 900; fi
+if [ "$accel" = tcg ]; then boot tcg 1500; fi
 tr -d '\r' < "$vm/console.log" | sed -n '/== guest up/,/== guest done/p' > "$vm/stage.log"
 cat "$vm/stage.log"
 grep -q "== guest done" "$vm/stage.log" || fail "the guest did not finish (console: $vm/console.log)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need,
-# and only those that are missing. Runs as root or through sudo.
+# Installs the Debian 12 packages that building and running need ("run", the default) or
+# that building, running and testing need ("test"), and only those that are missing. Runs
+# as root or through sudo.
 set -euo pipefail
 
 packages=(
@@ -8,11 +9,15 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpugixml-dev
     fonts-liberation
-    xvfb xauth x11-utils openbox libx11-dev libxtst-dev libxfixes-dev
-    clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils
-    qemu-system-x86 busybox-static cpio
 )
+if [ "${1:-run}" = test ]; then
+    packages+=(
+        xvfb xauth x11-utils openbox libx11-dev libxtst-dev libxfixes-dev  # the X world
+        clang libclang-rt-14-dev                                           # the fuzzers
+        dpkg-dev desktop-file-utils                                        # the package check
+        qemu-system-x86 busybox-static cpio                                # the VM stage
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 #include <csignal>
+#include <future>
+#include <thread>
 #include <numeric>
 #include <variant>
 
@@ -93,6 +95,11 @@ class TestImageFiles : public QObject {
               "<DATAOBJ><X><DATA><BLOCK0>FF</BLOCK0></DATA></X></DATAOBJ>",
               "<dataobj><data><block0>FF</block0><block1>FF</block1></data></dataobj>"})
             QTest::newRow(none) << QByteArray(none) << QByteArray(256, 0);
+        QTest::newRow("xml, a block's text around a comment and in CDATA")
+            << QByteArray("<DATAOBJ><DATA><BLOCK0>00<!-- c -->F1<![CDATA[F2F3]]></BLOCK0>"
+                          "<BLOCK1>01</BLOCK1></DATA></DATAOBJ>")
+            << QByteArray("\x00\xF1\xF2\xF3", 4) + QByteArray(124, 0) + '\x01' +
+                   QByteArray(127, 0);
         QTest::newRow("xml, no BLOCK1 in the last DATA")
             << QByteArray(
                    "<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA><DATA><BLOCK0>0</"
@@ -124,8 +131,21 @@ class TestImageFiles : public QObject {
         EdidImage image{};
         QCOMPARE(Loaded(dir.filePath("missing.bin").toStdString(), image), QByteArray("error 2"));
         QCOMPARE(Loaded(dir.path().toStdString(), image), QByteArray("error 21"));
-        QCOMPARE(Loaded(dir.filePath("missing.xml").toStdString(), image),
-                 QByteArray("parser: File was not found"));
+        QCOMPARE(Loaded(dir.filePath("missing.xml").toStdString(), image), QByteArray("error 2"));
+        // A named pipe (nobody writes it) and a device are refused at once, not waited on.
+        QVERIFY(::mkfifo(dir.filePath("pipe.hex").toLocal8Bit(), 0600) == 0 &&
+                ::mkfifo(dir.filePath("pipe.xml").toLocal8Bit(), 0600) == 0 &&
+                QFile::link("/dev/zero", dir.filePath("edid.bin")));
+        for (const char* name : {"pipe.hex", "pipe.xml", "edid.bin"}) {
+            auto done = std::make_shared<std::promise<QByteArray>>();
+            std::thread([done, path = dir.filePath(name).toStdString()] {
+                EdidImage image{};
+                done->set_value(Loaded(path, image));
+            }).detach();
+            auto result = done->get_future();
+            QVERIFY2(result.wait_for(std::chrono::seconds(10)) == std::future_status::ready, name);
+            QCOMPARE(result.get(), QByteArray("error 1002"));
+        }
         QCOMPARE(FileErrorMessage({53, "File not found"}),
                  std::string("Error Number:  53\r\nError Msg   : File not found"));
         QCOMPARE(FileErrorMessage({-5, "Odd"}),
@@ -161,6 +181,39 @@ class TestImageFiles : public QObject {
         QCOMPARE(WriteBinaryFile(dir.filePath("no/such/a.bin").toStdString(), image)->number,
                  ENOENT);
         QCOMPARE(WriteBinaryFile(dir.path().toStdString(), image)->number, EISDIR);
+    }
+
+    // Through a symbolic link the file it names is replaced and the link stays; the old file's
+    // owner and group are kept, its set-id bits are not; a named pipe is refused; a folder that
+    // takes no new file leaves the file written in place.
+    void writingKeepsWhatTheFileWas() {
+        const QString target = Put("target.bin", "old"), link = dir.filePath("link.bin");
+        QVERIFY(QFile::link("target.bin", link));
+        QVERIFY(::chmod(target.toLocal8Bit(), 04751) == 0);
+        const bool root = ::geteuid() == 0;
+        if (root) QVERIFY(::chown(target.toLocal8Bit(), 1234, 5678) == 0);
+        EdidImage image;
+        image.fill(0x5A);
+        QVERIFY(!WriteBinaryFile(link.toStdString(), image));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+        QCOMPARE(ReadAll(target), QByteArray(256, 0x5A));
+        struct stat info {};
+        QVERIFY(::stat(target.toLocal8Bit(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, 0751u);
+        if (root) QVERIFY(info.st_uid == 1234 && info.st_gid == 5678);
+        QVERIFY(::mkfifo(dir.filePath("fifo.bin").toLocal8Bit(), 0600) == 0);
+        QCOMPARE(WriteBinaryFile(dir.filePath("fifo.bin").toStdString(), image)->number,
+                 kErrorNotRegularFile);
+        FileWriteCalls refused = RealFileWriteCalls();
+        refused.makeTemporary = [](char*) { return errno = EACCES, -1; };
+        UseFileWriteCalls(&refused);
+        image.fill(0x33);
+        const auto inPlace = WriteBinaryFile(target.toStdString(), image);
+        const auto newFile = WriteBinaryFile(dir.filePath("new.bin").toStdString(), image);
+        UseFileWriteCalls(nullptr);
+        QVERIFY(!inPlace);
+        QCOMPARE(ReadAll(target), QByteArray(256, 0x33));
+        QCOMPARE(newFile ? newFile->number : 0, EACCES);
     }
 
     // Every EDID of the corpus loads as its first 256 bytes, shows red exactly the ends of its

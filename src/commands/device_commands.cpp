@@ -1,6 +1,8 @@
 #include "commands/device_commands.h"
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 #include <tuple>
 
 #include "iic/iic.h"
@@ -91,6 +93,12 @@ void ReadEdid(CommandWindow& window) {
     EndDeviceCommand(window);
 }
 
+// Two passes, each seen moving through the grids. The first writes every cell that holds two
+// hex digits; an empty cell (a grid that was never filled) or any other text is not sent. The
+// second reads back each byte the memory acknowledged, once every byte has been written: a
+// memory smaller than the image (a 128-byte one ignores the high address bit and takes bytes
+// 128..255 over 0..127) or a write-protected one (it acknowledges and keeps nothing) then
+// shows as it is. A byte is shaded only when it read back as sent; every other stays red.
 void WriteEdid(CommandWindow& window) {
     if (!window.ConfirmOverwrite()) {
         return;
@@ -100,34 +108,44 @@ void WriteEdid(CommandWindow& window) {
     AdapterAnswers adapter(handle);
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
+    std::vector<std::optional<std::uint8_t>> sent(count + 1);
     for (int n = 1; n <= count; ++n) {
         const WhileWaiting betweenBytes = BetweenBytes(window, n);
-        // The cells hold two hex digits or nothing; anything else is not sent and stays red.
         // The operator cannot edit the cells, so reading the text before the yields gives the
         // same value as after them.
-        const std::optional<std::uint8_t> value = ParseHexText(grids.HexCellText(n));
-        bool written = false;
+        const std::string text = grids.HexCellText(n);
+        const std::optional<std::uint8_t> value =
+            text.empty() ? std::nullopt : ParseHexText(text);
         if (value.has_value() && adapter.Answering()) {
             const IicWriteResult result =
                 IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);
             if (result.abandoned) return EndAborted(window);
             adapter.Note(result.noAnswer);
-            // An acknowledged byte is not yet a stored one: a write-protected memory takes
-            // every byte and keeps none. Read it back once its write cycle is over (the
-            // set-address request polls for that).
-            if (result.ok && adapter.Answering()) {
-                const IicByte stored = IicReadEepromByte(handle, OffsetOf(n));
-                adapter.Note(stored.noAnswer);
-                written = stored.ok && stored.value == *value;
-            }
+            if (result.ok) sent[n] = value;
         } else if (!betweenBytes()) {
             return EndAborted(window);
         }
-        if (written) {
-            grids.ShadeByteCells(n);
-        }
     }
     if (count > 0 && !window.YieldToWindow()) return EndAborted(window);
+    for (int n = 1; n <= count; ++n) {
+        if (!sent[n].has_value()) continue;  // red already
+        const WhileWaiting mark = [&window, &grids, n] {
+            grids.MarkByteCells(n);
+            return window.YieldToWindow();
+        };
+        IicByte stored;
+        if (adapter.Answering()) {
+            stored = IicReadEepromByte(handle, OffsetOf(n), mark);  // its set-address polls out
+            adapter.Note(stored.noAnswer);                          // the last write cycle
+        } else if (!mark()) {
+            return EndAborted(window);
+        }
+        if (stored.abandoned) return EndAborted(window);
+        if (stored.ok && stored.value == *sent[n]) {
+            grids.ShadeByteCells(n);
+            if (!window.YieldToWindow()) return EndAborted(window);
+        }
+    }
     EndDeviceCommand(window);
 }
 

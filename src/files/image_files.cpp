@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <pugixml.hpp>
 #include <utility>
 #include <vector>
@@ -28,6 +30,41 @@ class Fd {
   private:
     int fd_;
 };
+
+FileError NotRegularFile() {
+    return FileError{kErrorNotRegularFile,
+                     "Not a regular file: a named pipe, a device or a socket holds no image"};
+}
+
+// Opens `path` for reading without blocking (a named pipe without a writer would block the
+// open, a device the read) and checks on the same descriptor that it is a regular file, so a
+// file swapped in between cannot slip through. Returns the descriptor, or -1 and the error.
+int OpenRegularFile(const std::string& path, std::optional<FileError>& error, off_t& size) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return error = ErrnoError(errno), -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) error = ErrnoError(errno);
+    else if (S_ISDIR(info.st_mode)) error = ErrnoError(EISDIR);
+    else if (!S_ISREG(info.st_mode)) error = NotRegularFile();
+    if (error) return ::close(fd), -1;
+    size = info.st_size;
+    return fd;
+}
+
+// Reads up to `limit` bytes from `fd` into `out`; false with errno on a failed read.
+bool ReadUpTo(int fd, std::size_t limit, std::string& out) {
+    out.resize(limit);
+    std::size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, out.data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);
+    return true;
+}
 
 FileError TooLarge() {
     return FileError{EFBIG, "File too large: an EDID image file is at most 4 MiB"};
@@ -63,23 +100,15 @@ ImageFormat FormatOf(std::string_view path) {
 }
 
 LoadOutcome LoadRawImage(const std::string& path, EdidImage& image) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return ErrnoError(errno);
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return ErrnoError(errno);
-    if (S_ISDIR(info.st_mode)) return ErrnoError(EISDIR);
-    if (S_ISREG(info.st_mode) && info.st_size > kMaxImageFileBytes) return TooLarge();
-    EdidImage read{};
-    std::size_t got = 0;
-    while (got < read.size()) {
-        const ssize_t n = ::read(fd.get(), read.data() + got, read.size() - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return ErrnoError(errno);
-        }
-        if (n == 0) break;  // a short file: the rest stays 0
-        got += static_cast<std::size_t>(n);
-    }
+    std::optional<FileError> error;
+    off_t size = 0;
+    Fd fd(OpenRegularFile(path, error, size));
+    if (error) return *error;
+    if (size > kMaxImageFileBytes) return TooLarge();
+    std::string bytes;
+    if (!ReadUpTo(fd.get(), std::tuple_size_v<EdidImage>, bytes)) return ErrnoError(errno);
+    EdidImage read{};  // a short file: the rest stays 0
+    std::copy(bytes.begin(), bytes.end(), read.begin());
     image = read;
     return {};
 }
@@ -108,6 +137,15 @@ void DecodeBlockText(std::u32string_view text, std::uint8_t* block) {
 
 namespace {
 
+// An element's whole text: its text and CDATA children in order.
+std::u32string AllText(const pugi::xml_node& element) {
+    std::u32string text;
+    for (const pugi::xml_node& child : element.children())
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+            text += ToU32(child.value());
+    return text;
+}
+
 // The image from a loaded document: the last /DATAOBJ/DATA element's blocks.
 LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& image) {
     std::u32string block0;
@@ -116,11 +154,11 @@ LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& ima
         const pugi::xml_node first = data.node().child("BLOCK0");
         if (!first)
             return FileError{kErrorMissingBlock0, "The XML element DATA has no BLOCK0 element"};
-        block0 = ToU32(first.text().get());
+        block0 = AllText(first);
         const pugi::xml_node second = data.node().child("BLOCK1");
         if (!second)
             return FileError{kErrorMissingBlock1, "The XML element DATA has no BLOCK1 element"};
-        block1 = ToU32(second.text().get());
+        block1 = AllText(second);
     }
     DecodeBlockText(block0, image.data());
     DecodeBlockText(block1, image.data() + kBlockBytes);
@@ -138,15 +176,14 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 }  // namespace
 
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_size > kMaxImageFileBytes) {
-        return TooLarge();
-    }
-    pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_file(path.c_str());
-    if (!parsed) return FailureOf(parsed);
-    return ImageFromDocument(document, image);
+    std::optional<FileError> error;
+    off_t size = 0;
+    Fd fd(OpenRegularFile(path, error, size));
+    if (error) return *error;
+    if (size > kMaxImageFileBytes) return TooLarge();
+    std::string text;  // one byte over the limit tells a file that grew since
+    if (!ReadUpTo(fd.get(), kMaxImageFileBytes + 1, text)) return ErrnoError(errno);
+    return LoadXmlImageFromMemory(text, image);
 }
 
 LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image) {
@@ -180,8 +217,58 @@ void UseFileWriteCalls(const FileWriteCalls* calls) {
     g_fileWriteCalls = calls != nullptr ? calls : &kRealFileWriteCalls;
 }
 
-std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image) {
+namespace {
+
+// The file that `path` names, through any symbolic links (a dangling one included).
+std::string ResolveLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0) break;
+        target.resize(static_cast<std::size_t>(n));
+        const std::size_t slash = path.find_last_of('/');
+        path = target[0] == '/' || slash == std::string::npos ? target
+                                                              : path.substr(0, slash + 1) + target;
+    }
+    return path;
+}
+
+std::optional<FileError> WriteAll(const FileWriteCalls& calls, int fd, const EdidImage& image) {
+    std::size_t written = 0;
+    while (written < image.size()) {
+        const long n = calls.write(fd, image.data() + written, image.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return ErrnoError(errno);
+        written += static_cast<std::size_t>(n);
+    }
+    if (calls.fsync(fd) != 0) return ErrnoError(errno);
+    return std::nullopt;
+}
+
+// The folder refuses new files but the file takes writes: write it where it is.
+std::optional<FileError> WriteInPlace(const FileWriteCalls& calls, const std::string& path,
+                                      const EdidImage& image) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return ErrnoError(errno);
+    if (!S_ISREG(info.st_mode)) return NotRegularFile();
+    if (::ftruncate(fd.get(), 0) != 0) return ErrnoError(errno);
+    if (auto error = WriteAll(calls, fd.get(), image)) return error;
+    if (::close(fd.release()) != 0) return ErrnoError(errno);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<FileError> WriteBinaryFile(const std::string& requested, const EdidImage& image) {
     const FileWriteCalls& calls = *g_fileWriteCalls;
+    const std::string path = ResolveLinks(requested);
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) return ErrnoError(EISDIR);
+    if (exists && !S_ISREG(old.st_mode)) return NotRegularFile();
     // The new file goes beside the old one, in the same folder, so that rename replaces it
     // in one step.
     const std::size_t slash = path.find_last_of('/');
@@ -191,36 +278,36 @@ std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImag
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
     Fd fd(calls.makeTemporary(name.data()));
-    if (fd.get() < 0) return ErrnoError(errno);
+    if (fd.get() < 0) {
+        const int error = errno;
+        if ((error == EACCES || error == EPERM) && exists && ::access(path.c_str(), W_OK) == 0)
+            return WriteInPlace(calls, path, image);
+        return ErrnoError(error);
+    }
     temporary = name.data();
     auto fail = [&](int error) {
         ::unlink(temporary.c_str());
         return std::optional<FileError>(ErrnoError(error));
     };
-    // Keep an existing file's permissions; a new file gets the usual ones (umask applies).
-    struct stat old {};
+    // Keep an existing file's permission bits, owner and group (as far as the process may;
+    // set-id and sticky bits are not carried over); a new file gets the usual ones.
     mode_t mode = 0666;
-    if (::stat(path.c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode)) return fail(EISDIR);
-        mode = old.st_mode & 07777;
+    if (exists) {
+        mode = old.st_mode & 0777;
+        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0)
+            (void)!::fchown(fd.get(), static_cast<uid_t>(-1), old.st_gid);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode &= ~mask;
     }
     if (::fchmod(fd.get(), mode) != 0) return fail(errno);
-    std::size_t written = 0;
-    while (written < image.size()) {
-        const long n = calls.write(fd.get(), image.data() + written, image.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (calls.fsync(fd.get()) != 0) return fail(errno);
+    if (auto error = WriteAll(calls, fd.get(), image)) return fail(error->number);
     if (::close(fd.release()) != 0) return fail(errno);
     if (calls.rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
+    // The rename itself lasts only once the folder is on the disk.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) (void)::fsync(dir.get());
     return std::nullopt;
 }
 

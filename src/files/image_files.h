@@ -34,12 +34,16 @@ struct ParserFailure {
 // error (image unchanged).
 using LoadOutcome = std::variant<std::monostate, ParserFailure, FileError>;
 
+// Both readers open the file without blocking and read only a regular file: a named pipe, a
+// device or a socket is refused (kErrorNotRegularFile) rather than waited on for ever.
+
 // Reads the raw image at `path`: its first 256 bytes; a shorter file fills the slots past its
 // end with 0. The image changes only when the whole file was read.
 LoadOutcome LoadRawImage(const std::string& path, EdidImage& image);
 
-// Reads the XML image at `path`. The last /DATAOBJ/DATA element gives the blocks; a DATA
-// element without BLOCK0 or BLOCK1 is a file error. No DATA at all gives an all-zero image.
+// Reads the XML image at `path`. The last /DATAOBJ/DATA element gives the blocks, each block's
+// text being all the text and CDATA inside it; a DATA element without BLOCK0 or BLOCK1 is a
+// file error. No DATA at all gives an all-zero image.
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image);
 
 // The same from a document already in memory.
@@ -56,9 +60,12 @@ std::uint8_t BlockTextByte(std::u32string_view text, int k);
 // Fills 128 bytes from a block text, after white space around it is removed.
 void DecodeBlockText(std::u32string_view text, std::uint8_t* block);
 
-// Writes the 256 bytes as a raw image file at `path`, replacing whatever was there. The new
-// file is written beside the old one and renamed over it, so a failure part-way leaves the
-// old file whole.
+// Writes the 256 bytes as a raw image file at `path`, replacing the file there. The new file
+// is written beside the old one and renamed over it, so a failure part-way leaves the old file
+// whole; the folder is synced after. A symbolic link is written through to the file it names
+// (the link stays). The old file's permission bits (not set-id or sticky), owner and group are
+// kept where the process may. A target that is not a regular file is refused. Where the folder
+// takes no new file but the file itself can be written, it is written in place.
 std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image);
 
 // The system calls through which WriteBinaryFile writes, so that tests can make a folder

@@ -29,6 +29,21 @@ constexpr char kVersionText[] = "Version 1.5";
 constexpr std::uint32_t kReadTimeoutMs = 200;
 constexpr int kOptionTextPixels = 10;
 
+// Opens the adapter and gives it the window's read time-out, also when it was first found after
+// start-up (the backend's own default is five times longer).
+IowKitHandle OpenDeviceWithTimeout() {
+    const IowKitHandle handle = IowKitOpenDevice();
+    IowKitSetTimeout(handle, kReadTimeoutMs);
+    return handle;
+}
+
+// A name that still holds a wildcard is the name field's initial pattern, accepted without a
+// file chosen.
+bool HoldsWildcard(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    return name.contains(u'*') || name.contains(u'?');
+}
+
 void CloseOpenPopups() {
     for (int k = 0; k < 8 && QApplication::activePopupWidget() != nullptr; ++k) {
         QApplication::activePopupWidget()->close();
@@ -43,7 +58,7 @@ class Form1::Commands : public CommandWindow {
 
     IowKitHandle OpenAdapter() override {
         form_.CloseHeldHandle();
-        form_.IowHandle = IowKitOpenDevice();
+        form_.IowHandle = OpenDeviceWithTimeout();
         return form_.IowHandle;
     }
     void CloseAdapter() override { IowKitCloseDevice(form_.IowHandle); }
@@ -86,13 +101,17 @@ class Form1::Files : public FileCommandWindow {
             QString::fromStdString(settings.filterPatterns).replace(u';', u' ');
         dialog.setNameFilter(QString::fromStdString(settings.filterDescription) +
                              QStringLiteral(" (") + patterns + u')');
-        dialog.setDirectory(QCoreApplication::applicationDirPath());
+        // The program's folder where it can be written (not /usr/bin), else the home folder.
+        const QString programFolder = QCoreApplication::applicationDirPath();
+        dialog.setDirectory(QFileInfo(programFolder).isWritable() ? programFolder
+                                                                   : QDir::homePath());
         dialog.selectFile(QString::fromStdString(settings.initialFileName));
         const int answer = dialog.exec();
         // Return typed while the name's completion list is open accepts the dialog but leaves
         // the list open, holding the pointer: the operator's next click would only close it.
         CloseOpenPopups();
-        if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
+            HoldsWildcard(dialog.selectedFiles().first())) {
             return std::nullopt;
         }
         return dialog.selectedFiles().first().toStdString();
@@ -326,7 +345,7 @@ void Form1::ClearResult_Click() {
         SetResultText(QString());
         InitGrids();
         CloseHeldHandle();
-        IowHandle = IowKitOpenDevice();  // left open until the next device command
+        IowHandle = OpenDeviceWithTimeout();  // left open until the next device command
         EdidData.fill(0);
         EnableButtons();
     });

@@ -189,6 +189,9 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
         const long written = sys.Write(fd, report.data(), report.size());
         if (written == static_cast<long>(report.size())) break;
         if (written == -EINTR) continue;
+        // An IOW24's control request that timed out may have reached the chip: its reply
+        // may still come, so the next request first waits for quiet.
+        if (written == -ETIMEDOUT && pipe == kIowPipeI2c) adapter->sync.SetOutstanding(true);
         if (written != -EAGAIN) return 0;
         // Four reports under way: wait, within the time-out, until one has gone out.
         const int revents = PollUntil(sys, fd, POLLOUT, deadline);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -46,6 +47,8 @@ class PlainI2cDevice : public I2cDevice {
 // a start sets the address pointer; further bytes are stored at the pointer, which wraps
 // within its 8-byte page. Reads return bytes from the pointer, which then moves on. A stop
 // after stored bytes starts the write cycle, during which the memory acknowledges nothing.
+// Its 128-byte variant (a 24C01 or 24LC21A in older displays) ignores the address's high bit:
+// offset k and k + 128 are the same cell, so Memory() shows each byte twice.
 class Eeprom24C02 : public I2cDevice {
   public:
     static constexpr std::uint8_t kAddressByte = 0xA0;
@@ -66,6 +69,7 @@ class Eeprom24C02 : public I2cDevice {
             pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
         } else {
             memory_[pointer_] = corrupted_.count(pointer_) ? value ^ kCorruptedBit : value;
+            if (oneBlock_) memory_[pointer_ ^ 0x80] = memory_[pointer_];
             pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
             storedSinceStart_ = true;
         }
@@ -86,6 +90,11 @@ class Eeprom24C02 : public I2cDevice {
     static constexpr std::uint8_t kCorruptedBit = 0x10;
     void SetWriteProtected(bool on) { writeProtected_ = on; }
     void SetCorruptedOffsets(std::set<std::uint8_t> offsets) { corrupted_ = std::move(offsets); }
+    // The 128-byte variant; switched on, it holds the lower half of what it held.
+    void SetHoldsOneBlock(bool on) {
+        oneBlock_ = on;
+        if (on) std::copy_n(memory_.begin(), 128, memory_.begin() + 128);
+    }
 
   private:
     std::array<std::uint8_t, 256> memory_{};
@@ -95,6 +104,7 @@ class Eeprom24C02 : public I2cDevice {
     Clock::time_point busyUntil_{};
     Clock::duration writeCycle_ = kDefaultWriteCycle;
     bool writeProtected_ = false;
+    bool oneBlock_ = false;
     std::set<std::uint8_t> corrupted_;
 };
 

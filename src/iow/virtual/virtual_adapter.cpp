@@ -57,6 +57,7 @@ void VirtualAdapter::ClearFaults() {
     eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
     eeprom_->SetWriteProtected(false);
     eeprom_->SetCorruptedOffsets({});
+    eeprom_->SetHoldsOneBlock(false);
     if (connectionWatcher_) connectionWatcher_();
 }
 
