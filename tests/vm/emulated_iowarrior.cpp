@@ -5,6 +5,9 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/gadgetfs.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -107,12 +110,15 @@ bool EmulatedIowarrior::Plug(std::string& error) {
         close(ep0_);
         return ep0_ = -1, false;
     }
+    struct sigaction wake {};  // no SA_RESTART: a read it interrupts ends with EINTR
+    wake.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &wake, nullptr);
     running_ = true;
     lostByModel_ = false;
     controllerClosed_ = false;
-    control_ = std::thread([this] { ControlLoop(); });
-    replies_ = std::thread([this] { ReplyLoop(); });
-    if (Iow56()) reports_ = std::thread([this] { ReportLoop(); });
+    control_ = std::thread([this] { prctl(PR_SET_NAME, "iow-control"), ControlLoop(); });
+    replies_ = std::thread([this] { prctl(PR_SET_NAME, "iow-replies"), ReplyLoop(); });
+    if (Iow56()) reports_ = std::thread([this] { prctl(PR_SET_NAME, "iow-reports"), ReportLoop(); });
     if (!WaitForNodes(2, 5000)) {
         error = "the iowarrior driver made no nodes for the emulated adapter";
         Unplug();
@@ -125,6 +131,7 @@ void EmulatedIowarrior::Unplug() {
     if (!Plugged()) return;
     running_ = false;
     wake_.notify_all();
+    StopReading();
     CloseController();
     for (std::thread* t : {&control_, &replies_, &reports_})
         if (t->joinable()) t->join();
@@ -135,6 +142,18 @@ void EmulatedIowarrior::Unplug() {
     }
     queue_.clear();
     WaitForNodes(0, 5000);
+}
+
+// Gets the report thread out of a read that waits for the host: closing the controller while
+// it waits there deadlocks gadgetfs (the unbind waits for the endpoint, the read for the
+// unbind). A signal ends the read; it is sent until the thread is out, since one that comes
+// just before the read starts is lost.
+void EmulatedIowarrior::StopReading() {
+    running_ = false;
+    while (reading_) {
+        pthread_kill(reports_.native_handle(), SIGUSR1);
+        usleep(1000);
+    }
 }
 
 // Closing the controller unbinds the gadget: the host sees a disconnect, and an endpoint
@@ -183,7 +202,7 @@ void EmulatedIowarrior::ControlLoop() {
         for (std::size_t k = 0; k < static_cast<std::size_t>(got) / sizeof events[0]; ++k)
             if (events[k].type == GADGETFS_SETUP) HandleSetup(&events[k].u.setup);
         --handling_;
-        if (lostByModel_) return CloseController();
+        if (lostByModel_) return StopReading(), CloseController();
     }
 }
 
@@ -243,7 +262,10 @@ void EmulatedIowarrior::ReportLoop() {
             usleep(2000);
             continue;
         }
+        reading_ = true;  // before the check, so that StopReading sees either
+        if (!running_) return void(reading_ = false);
         const ssize_t got = read(endpoints_[3], buffer, sizeof buffer);
+        reading_ = false;
         if (got <= 0) {
             if (!running_) return;
             usleep(2000);

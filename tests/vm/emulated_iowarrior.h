@@ -50,6 +50,7 @@ class EmulatedIowarrior {
     void HandleSetup(const void* setup);
     void HandleReport(std::uint8_t* report, std::size_t length);
     bool EnableEndpoints();
+    void StopReading();
     void CloseController();
 
     VirtualAdapter& model_;
@@ -59,6 +60,7 @@ class EmulatedIowarrior {
     std::atomic<bool> running_{false};
     std::atomic<bool> lostByModel_{false};  // the model unplugged itself mid-exchange
     std::atomic<int> handling_{0};          // requests being answered
+    std::atomic<bool> reading_{false};      // the report thread waits in read
     bool controllerClosed_ = false;
     std::mutex closeMutex_;
     std::thread control_, reports_, replies_;
