@@ -41,8 +41,9 @@ class XDisplayDriver {
         XTestFakeMotionEvent(display_, -1, global.x(), global.y(), CurrentTime);
         XFlush(display_);
     }
-    void Click(const QWidget* widget) {
-        MoveTo(widget->mapToGlobal(widget->rect().center()));
+    void Click(const QWidget* widget) { ClickAt(widget->mapToGlobal(widget->rect().center())); }
+    void ClickAt(QPoint global) {
+        MoveTo(global);
         XTestFakeButtonEvent(display_, 1, True, CurrentTime);
         XTestFakeButtonEvent(display_, 1, False, CurrentTime);
         XFlush(display_);
