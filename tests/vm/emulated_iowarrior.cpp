@@ -229,11 +229,11 @@ void EmulatedIowarrior::HandleSetup(const void* raw) {
                (setup.bRequestType == classOut && setup.bRequest == kHidSetIdle)) {
         acknowledge();
     } else if (setup.bRequestType == classOut && setup.bRequest == kHidSetReport && !Iow56() &&
-               length > 0 && length <= sizeof buffer && model_.TakingReports()) {
+               length > 0 && length <= sizeof buffer) {
         if (read(ep0_, buffer, length) == static_cast<ssize_t>(length) && setup.wIndex == 1)
             HandleReport(buffer, length);
     } else {
-        stall();  // and a hung IOW24 fails its SET_REPORT
+        stall();
     }
 }
 

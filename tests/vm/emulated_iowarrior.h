@@ -6,9 +6,11 @@
 // 8-byte I2C reports) takes its reports as HID SET_REPORT requests on ep0; an IO-Warrior 56
 // (0x1503, 64-byte reports) on an interrupt-out endpoint per interface, where the driver keeps
 // up to four writes in flight. Behind interface 1 sits the emulated adapter and its 24C02, the
-// same model the virtual backend uses, with its faults. A stopped model stalls the IOW24's
-// SET_REPORT (gadgetfs cannot leave a control request with data unanswered until the host's
-// time-out) and stops reading the IOW56's interrupt-out endpoint.
+// same model the virtual backend uses, with its faults. A stopped model stops reading the
+// IOW56's interrupt-out endpoint, so that the driver's writes stay in flight as on a hung chip.
+// A stopped IOW24 takes its SET_REPORTs and answers none: gadgetfs receives the data stage of
+// a control request with data before the program sees it, so it can neither stall it nor
+// leave it for the host's time-out (a later read of ep0 then waits for ever).
 //
 // Runs in the test VM only (gadgetfs mounted at /dev/gadget). Threads: one answers ep0, one
 // reads the IOW56's I2C reports, one sends replies once their latency has passed.
