@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace quillon::iow {
@@ -164,10 +165,20 @@ void EmulatedIowarrior::CloseController() {
     controllerClosed_ = true;
 }
 
+// On an IOW56 a report the program wrote reaches the endpoint a frame or two after its write
+// returned: idle there is the report thread waiting in its read, with no report handled, for
+// a while.
 void EmulatedIowarrior::WaitIdle() {
+    constexpr int kQuietMsIow56 = 20;
+    int quietMs = 0;
+    unsigned handled = reportsHandled_;
     for (int waited = 0; waited < 5000 && OnBus(); ++waited) {
         pollfd p{ep0_, POLLIN, 0};
-        if (handling_ == 0 && poll(&p, 1, 0) == 0) return;
+        bool busy = handling_ != 0 || poll(&p, 1, 0) != 0;
+        if (Iow56() && model_.TakingReports())
+            busy = busy || !reading_ || reportsHandled_ != std::exchange(handled, reportsHandled_);
+        quietMs = busy ? 0 : quietMs + 1;
+        if (quietMs >= (Iow56() ? kQuietMsIow56 : 1)) return;
         usleep(1000);
     }
 }
@@ -273,6 +284,7 @@ void EmulatedIowarrior::ReportLoop() {
         }
         ++handling_;
         HandleReport(buffer, static_cast<std::size_t>(got));
+        ++reportsHandled_;
         --handling_;
         if (lostByModel_) return CloseController();
     }

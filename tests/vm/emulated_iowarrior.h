@@ -63,6 +63,7 @@ class EmulatedIowarrior {
     std::atomic<bool> lostByModel_{false};  // the model unplugged itself mid-exchange
     std::atomic<int> handling_{0};          // requests being answered
     std::atomic<bool> reading_{false};      // the report thread waits in read
+    std::atomic<unsigned> reportsHandled_{0};
     bool controllerClosed_ = false;
     std::mutex closeMutex_;
     std::thread control_, reports_, replies_;
