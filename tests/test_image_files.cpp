@@ -189,9 +189,9 @@ class TestImageFiles : public QObject {
     void writingKeepsWhatTheFileWas() {
         const QString target = Put("target.bin", "old"), link = dir.filePath("link.bin");
         QVERIFY(QFile::link("target.bin", link));
-        QVERIFY(::chmod(target.toLocal8Bit(), 04751) == 0);
         const bool root = ::geteuid() == 0;
         if (root) QVERIFY(::chown(target.toLocal8Bit(), 1234, 5678) == 0);
+        QVERIFY(::chmod(target.toLocal8Bit(), 04751) == 0);  // after chown, which clears it
         EdidImage image;
         image.fill(0x5A);
         QVERIFY(!WriteBinaryFile(link.toStdString(), image));
