@@ -128,13 +128,15 @@ inline const Row kRows[] = {
      "half.xml"},
     {"open, XML without DATAOBJ", Open, Ok, 0, Sums, Zeros, 0, "", "other.xml"},
     {"open cancelled first", Open, Ok, 0, Unpainted, Unchanged, 0},
-    {"open, the name field's wildcards", Open, Ok, 0, Unpainted, Unchanged, 0, "", "*.hex;*.bin;*.xml"},
+    {"open, the name field's wildcards", Open, Ok, 0, Unpainted, Unchanged, 0, "",
+     "*.hex;*.bin;*.xml"},
     {"open cancelled after Save", Open, Ok, 0, Sums, Unchanged, 0, "", "", Saved},
     {"open, Clear's handle held", Open, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
     {"save over a file, 128 chosen", Save, Ok, 0, Unpainted, Equal, 0, "", "over.bin", Shown128},
     {"save without extension", Save, Ok, 0, Unpainted, Equal, 0, "", "plain"},
     {"save cancelled", Save, Ok, 0, Unpainted, Unchanged, 0, "", "", Saved},
-    {"save, the name field's wildcards", Save, Ok, 0, Unpainted, Unchanged, 0, "", "*.hex;*.bin", Saved},
+    {"save, the name field's wildcards", Save, Ok, 0, Unpainted, Unchanged, 0, "", "*.hex;*.bin",
+     Saved},
     {"save, flush fails", Save, NoSync, 0, Unpainted, Unchanged, 0, "Error Number:  5", "over.bin"},
     {"save, Clear's handle held", Save, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
 };
@@ -222,7 +224,8 @@ class CommandTable : public QObject {
 #endif
     void Key(QWidget* target, Qt::Key key) {
 #ifdef QUILLON_X_WORLD
-        if (inX_) return ReadyForKeys(target), x_.Key(key == Qt::Key_Escape ? XK_Escape : XK_Return);
+        if (inX_)
+            return ReadyForKeys(target), x_.Key(key == Qt::Key_Escape ? XK_Escape : XK_Return);
 #endif
         QTest::keyClick(target, key);
     }
@@ -239,7 +242,8 @@ class CommandTable : public QObject {
             x_.Type(path);
             Expect(QTest::qWaitFor([&] { return edit->text() == path; }), "name typed");
             if (QFile::exists(path))
-                (void)QTest::qWaitFor([&] { return edit->completer()->popup()->isVisible(); }, 3000);
+                (void)QTest::qWaitFor([&] { return edit->completer()->popup()->isVisible(); },
+                                      3000);
             return x_.Key(XK_Return);
         }
 #endif
@@ -425,7 +429,8 @@ class CommandTable : public QObject {
     void commandUnderFault_data() {
         QTest::addColumn<int>("index");
         for (int i = 0; i < int(std::size(rows::kRows)); ++i)
-            if (onVm_ ? rows::kRows[i].vm > 0 : rows::kRows[i].vm < 2 && (!inX_ || InX(rows::kRows[i])))
+            if (onVm_ ? rows::kRows[i].vm > 0
+                      : rows::kRows[i].vm < 2 && (!inX_ || InX(rows::kRows[i])))
                 QTest::newRow(rows::kRows[i].name) << i;
     }
     void commandUnderFault() {
@@ -465,7 +470,7 @@ class CommandTable : public QObject {
         QElapsedTimer timer;
         timer.start();
         const char* button = std::array{"IICReadButton", "IICReadButton", "IICWriteButton", "Scan",
-                                        "ClearResult", "ReadFile", "SaveFile"}[int(row.cmd)];
+                                        "ClearResult",   "ReadFile",      "SaveFile"}[int(row.cmd)];
         Click(button, true);
         const bool declined = row.fault >= Fault::No && row.fault <= Fault::Return;
         Expect(timer.elapsed() < 30000, "longer than the time-outs allow");
@@ -587,7 +592,8 @@ class CommandTable : public QObject {
             // Which window a window manager activates once a dialog closes is its own choice
             // (openbox takes the one under the pointer): a click on the background activates
             // ours, and the window's own focus must then be the button again.
-            if (x_.WindowManagerRuns() && !QTest::qWaitFor([&] { return window->isActiveWindow(); }, 3000))
+            if (x_.WindowManagerRuns() &&
+                !QTest::qWaitFor([&] { return window->isActiveWindow(); }, 3000))
                 x_.ClickAt(RestingSpot());
             if (x_.WindowManagerRuns())
                 QTRY_VERIFY2_WITH_TIMEOUT(
@@ -598,7 +604,8 @@ class CommandTable : public QObject {
                                             ? QApplication::focusWidget()->objectName()
                                             : "nothing")),
                     10000);
-            QAbstractButton* other = B(B("ByteOption_0")->isChecked() ? "ByteOption_1" : "ByteOption_0");
+            QAbstractButton* other =
+                B(B("ByteOption_0")->isChecked() ? "ByteOption_1" : "ByteOption_0");
             x_.Click(other);
             QTRY_VERIFY_WITH_TIMEOUT(other->isChecked(), 10000);
         }

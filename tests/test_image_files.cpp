@@ -6,8 +6,8 @@
 #include <QtTest>
 #include <csignal>
 #include <future>
-#include <thread>
 #include <numeric>
+#include <thread>
 #include <variant>
 
 #include "files/file_error.h"
@@ -96,10 +96,10 @@ class TestImageFiles : public QObject {
               "<dataobj><data><block0>FF</block0><block1>FF</block1></data></dataobj>"})
             QTest::newRow(none) << QByteArray(none) << QByteArray(256, 0);
         QTest::newRow("xml, a block's text around a comment and in CDATA")
-            << QByteArray("<DATAOBJ><DATA><BLOCK0>00<!-- c -->F1<![CDATA[F2F3]]></BLOCK0>"
-                          "<BLOCK1>01</BLOCK1></DATA></DATAOBJ>")
-            << QByteArray("\x00\xF1\xF2\xF3", 4) + QByteArray(124, 0) + '\x01' +
-                   QByteArray(127, 0);
+            << QByteArray(
+                   "<DATAOBJ><DATA><BLOCK0>00<!-- c -->F1<![CDATA[F2F3]]></BLOCK0>"
+                   "<BLOCK1>01</BLOCK1></DATA></DATAOBJ>")
+            << QByteArray("\x00\xF1\xF2\xF3", 4) + QByteArray(124, 0) + '\x01' + QByteArray(127, 0);
         QTest::newRow("xml, no BLOCK1 in the last DATA")
             << QByteArray(
                    "<DATAOBJ><DATA><BLOCK0>FF</BLOCK0><BLOCK1>FF</BLOCK1></DATA><DATA><BLOCK0>0</"

@@ -63,7 +63,6 @@ class TestLinuxBackend : public QObject {
         QVERIFY(PadReport(report, 8, 4).empty());
         QVERIFY(ParseSysfsHex("1501\n") == 0x1501u && !ParseSysfsHex("") && !ParseSysfsHex("15x1"));
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestLinuxBackend)

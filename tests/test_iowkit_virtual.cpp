@@ -3,10 +3,10 @@
 #include <QtTest>
 #include <numeric>
 
-#include "iow/virtual/virtual_backend.h"
-#include "iowkit_contract.h"
 #include "commands/device_commands.h"
 #include "iic/iic.h"
+#include "iow/virtual/virtual_backend.h"
+#include "iowkit_contract.h"
 #include "recording_window.h"
 
 using namespace quillon::iow;

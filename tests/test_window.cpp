@@ -4,16 +4,15 @@
 #include <QtWidgets>
 #include <numeric>
 
-#include "iow/virtual/virtual_backend.h"
-#include "window_driver.h"
 #include "image/byte_cells.h"
+#include "iow/virtual/virtual_backend.h"
+#include "window/adapter_info_text.h"
 #include "window/edid_grid.h"
 #include "window/form1.h"
-#include "window/adapter_info_text.h"
+#include "window_driver.h"
 
 using namespace quillon;
 using quillon::testing::Button;
-
 
 class TestWindowLayout : public QObject {
     Q_OBJECT

@@ -76,6 +76,7 @@ class XDisplayDriver {
         XFree(cursor);
         return image;
     }
+
   private:
     Display* display_;
 };

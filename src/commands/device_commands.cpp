@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <optional>
-#include <vector>
 #include <tuple>
+#include <vector>
 
 #include "iic/iic.h"
 #include "image/byte_cells.h"
@@ -114,8 +114,7 @@ void WriteEdid(CommandWindow& window) {
         // The operator cannot edit the cells, so reading the text before the yields gives the
         // same value as after them.
         const std::string text = grids.HexCellText(n);
-        const std::optional<std::uint8_t> value =
-            text.empty() ? std::nullopt : ParseHexText(text);
+        const std::optional<std::uint8_t> value = text.empty() ? std::nullopt : ParseHexText(text);
         if (value.has_value() && adapter.Answering()) {
             const IicWriteResult result =
                 IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);

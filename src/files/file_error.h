@@ -12,8 +12,8 @@ struct FileError {
     friend bool operator==(const FileError&, const FileError&) = default;
 };
 
-inline constexpr int kErrorMissingBlock0 = 1000;  // a DATA element without BLOCK0
-inline constexpr int kErrorMissingBlock1 = 1001;  // a DATA element without BLOCK1
+inline constexpr int kErrorMissingBlock0 = 1000;   // a DATA element without BLOCK0
+inline constexpr int kErrorMissingBlock1 = 1001;   // a DATA element without BLOCK1
 inline constexpr int kErrorNotRegularFile = 1002;  // a named pipe, a device, a socket
 
 // The file error message's text: "Error Number: ", the number (a blank before it when not

@@ -43,9 +43,12 @@ int OpenRegularFile(const std::string& path, std::optional<FileError>& error, of
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return error = ErrnoError(errno), -1;
     struct stat info {};
-    if (::fstat(fd, &info) != 0) error = ErrnoError(errno);
-    else if (S_ISDIR(info.st_mode)) error = ErrnoError(EISDIR);
-    else if (!S_ISREG(info.st_mode)) error = NotRegularFile();
+    if (::fstat(fd, &info) != 0)
+        error = ErrnoError(errno);
+    else if (S_ISDIR(info.st_mode))
+        error = ErrnoError(EISDIR);
+    else if (!S_ISREG(info.st_mode))
+        error = NotRegularFile();
     if (error) return ::close(fd), -1;
     size = info.st_size;
     return fd;

@@ -104,7 +104,7 @@ class Form1::Files : public FileCommandWindow {
         // The program's folder where it can be written (not /usr/bin), else the home folder.
         const QString programFolder = QCoreApplication::applicationDirPath();
         dialog.setDirectory(QFileInfo(programFolder).isWritable() ? programFolder
-                                                                   : QDir::homePath());
+                                                                  : QDir::homePath());
         dialog.selectFile(QString::fromStdString(settings.initialFileName));
         const int answer = dialog.exec();
         // Return typed while the name's completion list is open accepts the dialog but leaves

@@ -48,8 +48,8 @@ Descriptor DeviceConfiguration(std::uint32_t productId) {
     const std::uint8_t perInterface = iow56 ? 2 : 1;
     Descriptor body;
     for (std::uint8_t number : {0, 1}) {
-        body.insert(body.end(), {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, number, 0,
-                                 perInterface, kHidClass, 0, 0, 0});
+        body.insert(body.end(), {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, number, 0, perInterface,
+                                 kHidClass, 0, 0, 0});
         for (int index = number; index < 2 * perInterface; index += 2) {
             const Descriptor e = Endpoint(index, MaxPacket(iow56, index));
             body.insert(body.end(), e.begin(), e.end());
@@ -104,7 +104,8 @@ bool EmulatedIowarrior::Iow56() const { return productId_ == kProductIow56; }
 bool EmulatedIowarrior::Plug(std::string& error) {
     if (Plugged()) return true;
     ep0_ = open("/dev/gadget/dummy_udc", O_RDWR);
-    if (ep0_ < 0) return error = std::string("cannot open dummy_udc: ") + std::strerror(errno), false;
+    if (ep0_ < 0)
+        return error = std::string("cannot open dummy_udc: ") + std::strerror(errno), false;
     const Descriptor config = DeviceConfiguration(productId_);
     if (write(ep0_, config.data(), config.size()) != static_cast<ssize_t>(config.size())) {
         error = std::string("gadgetfs refused the descriptors: ") + std::strerror(errno);
@@ -119,7 +120,8 @@ bool EmulatedIowarrior::Plug(std::string& error) {
     controllerClosed_ = false;
     control_ = std::thread([this] { prctl(PR_SET_NAME, "iow-control"), ControlLoop(); });
     replies_ = std::thread([this] { prctl(PR_SET_NAME, "iow-replies"), ReplyLoop(); });
-    if (Iow56()) reports_ = std::thread([this] { prctl(PR_SET_NAME, "iow-reports"), ReportLoop(); });
+    if (Iow56())
+        reports_ = std::thread([this] { prctl(PR_SET_NAME, "iow-reports"), ReportLoop(); });
     if (!WaitForNodes(2, 5000)) {
         error = "the iowarrior driver made no nodes for the emulated adapter";
         Unplug();
@@ -191,8 +193,10 @@ bool EmulatedIowarrior::EnableEndpoints() {
         Descriptor config{1, 0, 0, 0};  // tag 1, then the full-speed descriptor
         const Descriptor d = Endpoint(index, MaxPacket(Iow56(), index));
         config.insert(config.end(), d.begin(), d.end());
-        if (fd >= 0 && write(fd, config.data(), config.size()) < 0) close(fd);
-        else endpoints_[index] = fd;
+        if (fd >= 0 && write(fd, config.data(), config.size()) < 0)
+            close(fd);
+        else
+            endpoints_[index] = fd;
     }
     wake_.notify_all();
     return endpoints_[0] >= 0 && endpoints_[1] >= 0;

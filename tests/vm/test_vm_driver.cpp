@@ -28,7 +28,9 @@ class RefusedGetInfo : public LinuxSyscalls {
     int Open(const std::string& path, int flags) override { return real.Open(path, flags); }
     void Close(int fd) override { real.Close(fd); }
     int GetInfo(int, IowarriorInfo&) override { return -ENOTTY; }
-    long Write(int fd, const std::uint8_t* b, std::size_t n) override { return real.Write(fd, b, n); }
+    long Write(int fd, const std::uint8_t* b, std::size_t n) override {
+        return real.Write(fd, b, n);
+    }
     long Read(int fd, std::uint8_t* b, std::size_t n) override { return real.Read(fd, b, n); }
     int Poll(int fd, short events, int timeoutMs) override {
         const int result = real.Poll(fd, events, timeoutMs);
@@ -43,8 +45,8 @@ class RefusedGetInfo : public LinuxSyscalls {
 std::string NodeOfInterface(int number) {
     for (const std::string& node : RealLinuxSyscalls().ListDeviceNodes()) {
         const std::string name = node.substr(node.rfind('/') + 1);
-        const std::string text = RealLinuxSyscalls().ReadTextFile(
-            "/sys/class/usbmisc/" + name + "/device/bInterfaceNumber");
+        const std::string text = RealLinuxSyscalls().ReadTextFile("/sys/class/usbmisc/" + name +
+                                                                  "/device/bInterfaceNumber");
         if (!text.empty() && std::stoi(text) == number) return node;
     }
     return {};
