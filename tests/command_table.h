@@ -33,12 +33,13 @@ enum class Pre { Usual, Fresh, Cleared, NoAdapter, Shown128, Saved };
 // clang-format off
 enum class Fault {
     Ok, Absent, Unplug, Drop, RefuseA0, RefuseA1, RefuseBoth, Cycle, Protected, Flipped, Spoil,
-    Fill41, Late, Stopped, Replug, Device0, CloseAt, No, Escape, Return, NoSync, OneBlock
+    Fill41, Late, Stopped, Replug, Device0, CloseAt, No, Escape, Return, NoSync, OneBlock, DropEvery
 };
 // clang-format on
 // Which bytes end red: the ends of bad blocks (summed here); all; exactly those that the
-// memory does not hold; any (some or none); no cell painted at all.
-enum class Red { Sums, All, Differ, Some, Unpainted };
+// memory does not hold; any (some or none); no cell painted at all; some but not most (the
+// command went on to the end).
+enum class Red { Sums, All, Differ, Some, Unpainted, Scattered };
 // The written memory, loaded image or saved file: what the grids show; unchanged; zeros.
 enum class Outcome { Any, Equal, Unchanged, Zeros };
 // Afterwards: no handle and the I2C buttons on; the handle kept; a new handle; no handle and
@@ -80,6 +81,7 @@ inline const Row kRows[] = {
     {"read, unplugged after 101", Read, Unplug, 101, Some, Any, -1, "", "", Usual, 1},
     {"read, one reply lost", Read, Drop, 1, Some, Any, -1},
     {"read, every reply lost", Read, Drop, -1, All, Any, -1},
+    {"read, every fourth reply lost", Read, DropEvery, 4, Scattered, Any, -1},
     {"read, A1 refused", Read, RefuseA1, 0, All, Any, -1},
     {"read, no memory", Read, RefuseBoth, 0, All, Any, -1, "", "", Usual, 2},
     {"read, late replies", Read, Late, 0, Some, Any, -1, "", "", Usual, 1},
@@ -353,6 +355,8 @@ class CommandTable : public QObject {
                 return model().UnplugAfterExchanges(row.param);
             case Drop:
                 return model().DropReplies(row.param);
+            case DropEvery:
+                return model().DropEveryReply(row.param);
             case RefuseBoth:
                 model().RefuseAddress(0xA0);
                 [[fallthrough]];
@@ -513,6 +517,7 @@ class CommandTable : public QObject {
         if (row.red == Red::Sums)
             Expect(red == BadBlockEnds(shownImage, drawn ? 256 : count), redText);
         Expect(row.red != Red::All || red.size() == 256, redText);
+        Expect(row.red != Red::Scattered || (!red.isEmpty() && red.size() < 192), redText);
         Expect(row.red != Red::Differ || red == differing, redText);
 
         const Outcome outcome = row.outcome;

@@ -53,6 +53,7 @@ void VirtualAdapter::ClearFaults() {
     unplugAfter_ = -1;
     exchanges_ = 0;
     dropReplies_ = 0;
+    dropEvery_ = 0;
     refused_.clear();
     eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
     eeprom_->SetWriteProtected(false);
@@ -96,6 +97,7 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
         if (dropReplies_ > 0) --dropReplies_;
         return true;
     }
+    if (dropEvery_ > 0 && ++repliesSinceDropEvery_ % dropEvery_ == 0) return true;
     lastReadyAt_ = std::max(now + latency_, lastReadyAt_);
     reply = Reply{*answer, lastReadyAt_};
     return true;

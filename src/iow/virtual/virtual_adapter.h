@@ -66,6 +66,11 @@ class VirtualAdapter {
     }
     // The next `count` replies are lost (-1: all of them) and reads time out.
     void DropReplies(int count) { dropReplies_ = count; }
+    // Every `nth` reply from now on is lost (0: none).
+    void DropEveryReply(int nth) {
+        dropEvery_ = nth;
+        repliesSinceDropEvery_ = 0;
+    }
     // Address bytes that nothing acknowledges, whatever is on the bus.
     void RefuseAddress(std::uint8_t addressByte) { refused_.insert(addressByte); }
     // How long the adapter takes to answer a request. Replies leave in the order of their
@@ -117,6 +122,8 @@ class VirtualAdapter {
     int unplugAfter_ = -1;
     int exchanges_ = 0;
     int dropReplies_ = 0;
+    int dropEvery_ = 0;
+    int repliesSinceDropEvery_ = 0;
     bool instantTimeouts_ = false;
     std::set<std::uint8_t> refused_;
     Clock::duration latency_{};
