@@ -1,18 +1,9 @@
 // The window's commands under every fault, on the virtual adapter: offscreen, or on a real X
 // server when the program runs on the xcb platform.
 #include "command_table.h"
-#include "iow/virtual/virtual_backend.h"
+#include "virtual_rig.h"
 
 using namespace quillon::iow;
-
-namespace {
-// The virtual adapter behind the IowKit functions of this executable.
-class VirtualRig : public AdapterRig {
-  public:
-    VirtualAdapter& Model() override { return TheVirtualAdapter(); }
-    void Fresh() override { TheVirtualAdapter().Reset(); }
-};
-}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

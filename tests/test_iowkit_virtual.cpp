@@ -5,20 +5,11 @@
 
 #include "commands/device_commands.h"
 #include "iic/iic.h"
-#include "iow/virtual/virtual_backend.h"
 #include "iowkit_contract.h"
 #include "recording_window.h"
+#include "virtual_rig.h"
 
 using namespace quillon::iow;
-
-namespace {
-// The virtual adapter behind the IowKit functions of this executable.
-class VirtualRig : public AdapterRig {
-  public:
-    VirtualAdapter& Model() override { return TheVirtualAdapter(); }
-    void Fresh() override { TheVirtualAdapter().Reset(); }
-};
-}  // namespace
 
 class TestVirtualAdapter : public QObject {
     Q_OBJECT

@@ -199,13 +199,12 @@ EdidGrid* Form1::hexGrid() const { return ui->BinInfo; }
 EdidGrid* Form1::charGrid() const { return ui->AscInfo; }
 
 void Form1::StartUp() {
-    IowHandle = IowKitOpenDevice();
+    IowHandle = OpenDeviceWithTimeout();
     if (IowHandle != 0) {
         ui->IICReadButton->setEnabled(true);
         ui->IICWriteButton->setEnabled(true);
     }
-    // Sent whether or not an adapter answered; with none the calls do nothing.
-    IowKitSetTimeout(IowHandle, kReadTimeoutMs);
+    // Sent whether or not an adapter answered; with none it does nothing.
     IicEnable(IowHandle, 1);
     VersionText = QString::fromLatin1(kVersionText);
     ui->VersionLabel->setText(VersionText);
