@@ -37,15 +37,19 @@ class AdapterAnswers {
 
 // The end of a device command's frame: close the adapter, then the gating sees the handle
 // that the command opened, then the handle is dropped.
-void EndDeviceCommand(CommandWindow& window) {
+CommandOutcome EndDeviceCommand(CommandWindow& window, std::vector<ByteFault> faults) {
     window.CloseAdapter();
     window.EnableButtons();
     window.ResetHandle();
+    return {true, std::move(faults)};
 }
 
 // The window closed during a yield: shut-down has already closed the adapter. Only the
 // pointer and the controls are put back; no exchange is made.
-void EndAborted(CommandWindow& window) { window.EnableButtons(); }
+CommandOutcome EndAborted(CommandWindow& window) {
+    window.EnableButtons();
+    return {};
+}
 
 // Read and Write EDID show two states per byte, each painted by one yield: the byte's red
 // mark, then its outcome. Both yields that come between two bytes (the previous byte's
@@ -64,13 +68,14 @@ WhileWaiting BetweenBytes(CommandWindow& window, int byteNumber) {
 
 }  // namespace
 
-void ReadEdid(CommandWindow& window) {
+CommandOutcome ReadEdid(CommandWindow& window) {
     const IowKitHandle handle = window.OpenAdapter();
     window.DisableButtons();
     AdapterAnswers adapter(handle);
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
     BlockChecksum checksum;
+    std::vector<ByteFault> faults;
     for (int n = 1; n <= count; ++n) {
         const WhileWaiting betweenBytes = BetweenBytes(window, n);
         IicByte byte;
@@ -88,9 +93,10 @@ void ReadEdid(CommandWindow& window) {
         if (badBlock || !byte.ok) {
             grids.MarkByteCells(n);
         }
+        if (!byte.ok) faults.push_back({OffsetOf(n), std::nullopt, std::nullopt});
     }
     if (count > 0 && !window.YieldToWindow()) return EndAborted(window);
-    EndDeviceCommand(window);
+    return EndDeviceCommand(window, std::move(faults));
 }
 
 // Two passes, each seen moving through the grids. The first writes every cell that holds two
@@ -99,35 +105,41 @@ void ReadEdid(CommandWindow& window) {
 // memory smaller than the image (a 128-byte one ignores the high address bit and takes bytes
 // 128..255 over 0..127) or a write-protected one (it acknowledges and keeps nothing) then
 // shows as it is. A byte is shaded only when it read back as sent; every other stays red.
-void WriteEdid(CommandWindow& window) {
+CommandOutcome WriteEdid(CommandWindow& window) {
     if (!window.ConfirmOverwrite()) {
-        return;
+        return {};
     }
     const IowKitHandle handle = window.OpenAdapter();
     window.DisableButtons();
     AdapterAnswers adapter(handle);
     const int count = window.ByteCount();
     GridViews& grids = window.Grids();
-    std::vector<std::optional<std::uint8_t>> sent(count + 1);
+    std::vector<std::optional<std::uint8_t>> meant(count + 1);  // what each cell holds
+    std::vector<bool> taken(count + 1, false);                  // acknowledged by the memory
     for (int n = 1; n <= count; ++n) {
         const WhileWaiting betweenBytes = BetweenBytes(window, n);
         // The operator cannot edit the cells, so reading the text before the yields gives the
         // same value as after them.
         const std::string text = grids.HexCellText(n);
         const std::optional<std::uint8_t> value = text.empty() ? std::nullopt : ParseHexText(text);
+        meant[n] = value;
         if (value.has_value() && adapter.Answering()) {
             const IicWriteResult result =
                 IicWriteEepromByte(handle, OffsetOf(n), *value, betweenBytes);
             if (result.abandoned) return EndAborted(window);
             adapter.Note(result.noAnswer);
-            if (result.ok) sent[n] = value;
+            taken[n] = result.ok;
         } else if (!betweenBytes()) {
             return EndAborted(window);
         }
     }
     if (count > 0 && !window.YieldToWindow()) return EndAborted(window);
+    std::vector<ByteFault> faults;
     for (int n = 1; n <= count; ++n) {
-        if (!sent[n].has_value()) continue;  // red already
+        if (!taken[n]) {  // red already
+            faults.push_back({OffsetOf(n), meant[n], std::nullopt});
+            continue;
+        }
         const WhileWaiting mark = [&window, &grids, n] {
             grids.MarkByteCells(n);
             return window.YieldToWindow();
@@ -140,12 +152,15 @@ void WriteEdid(CommandWindow& window) {
             return EndAborted(window);
         }
         if (stored.abandoned) return EndAborted(window);
-        if (stored.ok && stored.value == *sent[n]) {
+        if (stored.ok && stored.value == *meant[n]) {
             grids.ShadeByteCells(n);
             if (!window.YieldToWindow()) return EndAborted(window);
+        } else {
+            faults.push_back(
+                {OffsetOf(n), meant[n], stored.ok ? std::optional(stored.value) : std::nullopt});
         }
     }
-    EndDeviceCommand(window);
+    return EndDeviceCommand(window, std::move(faults));
 }
 
 std::string ScanLine(std::uint8_t addressByte) {
@@ -154,27 +169,33 @@ std::string ScanLine(std::uint8_t addressByte) {
     return line;
 }
 
-void ScanBus(CommandWindow& window) {
+ScanOutcome ScanBus(CommandWindow& window) {
+    ScanOutcome outcome;
     window.DisableButtons();
     window.SetResultText("");
-    if (!window.YieldToWindow()) return EndAborted(window);
+    if (!window.YieldToWindow()) return EndAborted(window), outcome;
     const IowKitHandle handle = window.OpenAdapter();
     AdapterAnswers adapter(handle);
     for (int address = 0; address <= 255 && adapter.Answering(); ++address) {
         const auto addressByte = static_cast<std::uint8_t>(address);
         const IicProbeResult probe = IicProbeAddress(handle, addressByte);
         adapter.Note(probe.noAnswer);
+        if (probe.noAnswer) outcome.adapterAnswered = false;
         if (probe) {
+            outcome.acknowledged.push_back(addressByte);
             window.SetResultText(window.ResultText() + ScanLine(addressByte));
-            if (!window.YieldToWindow()) return EndAborted(window);
+            if (!window.YieldToWindow()) return EndAborted(window), outcome;
         }
     }
+    if (!adapter.Answering()) outcome.adapterAnswered = false;
     window.CloseAdapter();
     window.ResetHandle();
     if (window.ResultText().empty()) {
         window.SetResultText(kNoDevicesText);
     }
     window.EnableButtons();
+    outcome.finished = true;
+    return outcome;
 }
 
 }  // namespace quillon

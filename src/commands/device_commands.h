@@ -4,23 +4,51 @@
 // window as it goes and stops at once when the window closes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "commands/command_window.h"
 
 namespace quillon {
 
-// Reads ByteCount bytes of the memory into the image and both grids. A byte whose exchange
-// failed stays red, as does the last byte of a block whose sum is not 0 mod 256.
-void ReadEdid(CommandWindow& window);
+// The read time-out that a program sets on every adapter it opens for these commands (the
+// backends' own default is five times longer): an adapter answers within milliseconds, and
+// an unanswered exchange costs this much and as much again in the quiet wait after it.
+inline constexpr std::uint32_t kReadTimeoutMs = 200;
 
-// After the operator confirmed, writes the bytes that the hex grid shows (an empty cell is 0)
-// into the memory, reading each one back. A byte that the memory did not take, or that reads
-// back other than it was sent, stays red.
-void WriteEdid(CommandWindow& window);
+// A byte that did not end as it should: the value meant for it (none for a read, or for a cell
+// that held no byte) and the value the memory gave back (none when it did not answer).
+struct ByteFault {
+    int offset = 0;
+    std::optional<std::uint8_t> expected;
+    std::optional<std::uint8_t> found;
+    friend bool operator==(const ByteFault&, const ByteFault&) = default;
+};
+
+// What a read or write came to, for a caller that reports it in words rather than colours.
+struct CommandOutcome {
+    bool finished = false;          // false: not confirmed, or the window closed part-way
+    std::vector<ByteFault> faults;  // in offset order; empty when every byte is good
+};
+
+// Reads ByteCount bytes of the memory into the image and both grids. A byte whose exchange
+// failed stays red, as does the last byte of a block whose sum is not 0 mod 256. The faults
+// are the bytes that could not be read; a bad block sum is not a fault.
+CommandOutcome ReadEdid(CommandWindow& window);
+
+// After the operator confirmed, writes the bytes that the hex grid shows into the memory,
+// then reads them back. A byte that the memory did not take, or that reads back other than it
+// was sent, stays red and is a fault; so is a cell that holds no byte (it is not written).
+CommandOutcome WriteEdid(CommandWindow& window);
 
 // Lists every address byte that the bus acknowledges in the result box.
-void ScanBus(CommandWindow& window);
+struct ScanOutcome {
+    bool finished = false;
+    std::vector<std::uint8_t> acknowledged;
+    bool adapterAnswered = true;  // false: some address got no answer, so the list may lack it
+};
+ScanOutcome ScanBus(CommandWindow& window);
 
 inline constexpr char kNoDevicesText[] = "No Devices found on I2C Buss";
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <pugixml.hpp>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -238,10 +239,11 @@ std::string ResolveLinks(std::string path) {
     return path;
 }
 
-std::optional<FileError> WriteAll(const FileWriteCalls& calls, int fd, const EdidImage& image) {
+std::optional<FileError> WriteAll(const FileWriteCalls& calls, int fd,
+                                  std::span<const std::uint8_t> bytes) {
     std::size_t written = 0;
-    while (written < image.size()) {
-        const long n = calls.write(fd, image.data() + written, image.size() - written);
+    while (written < bytes.size()) {
+        const long n = calls.write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return ErrnoError(errno);
         written += static_cast<std::size_t>(n);
@@ -252,21 +254,24 @@ std::optional<FileError> WriteAll(const FileWriteCalls& calls, int fd, const Edi
 
 // The folder refuses new files but the file takes writes: write it where it is.
 std::optional<FileError> WriteInPlace(const FileWriteCalls& calls, const std::string& path,
-                                      const EdidImage& image) {
+                                      std::span<const std::uint8_t> bytes) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return ErrnoError(errno);
     if (!S_ISREG(info.st_mode)) return NotRegularFile();
     if (::ftruncate(fd.get(), 0) != 0) return ErrnoError(errno);
-    if (auto error = WriteAll(calls, fd.get(), image)) return error;
+    if (auto error = WriteAll(calls, fd.get(), bytes)) return error;
     if (::close(fd.release()) != 0) return ErrnoError(errno);
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<FileError> WriteBinaryFile(const std::string& requested, const EdidImage& image) {
+std::optional<FileError> WriteBinaryFile(const std::string& requested, const EdidImage& image,
+                                         int byteCount) {
     const FileWriteCalls& calls = *g_fileWriteCalls;
+    const std::span<const std::uint8_t> bytes(
+        image.data(), static_cast<std::size_t>(std::clamp(byteCount, 0, kEdidBytes)));
     const std::string path = ResolveLinks(requested);
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
@@ -284,7 +289,7 @@ std::optional<FileError> WriteBinaryFile(const std::string& requested, const Edi
     if (fd.get() < 0) {
         const int error = errno;
         if ((error == EACCES || error == EPERM) && exists && ::access(path.c_str(), W_OK) == 0)
-            return WriteInPlace(calls, path, image);
+            return WriteInPlace(calls, path, bytes);
         return ErrnoError(error);
     }
     temporary = name.data();
@@ -305,7 +310,7 @@ std::optional<FileError> WriteBinaryFile(const std::string& requested, const Edi
         mode &= ~mask;
     }
     if (::fchmod(fd.get(), mode) != 0) return fail(errno);
-    if (auto error = WriteAll(calls, fd.get(), image)) return fail(error->number);
+    if (auto error = WriteAll(calls, fd.get(), bytes)) return fail(error->number);
     if (::close(fd.release()) != 0) return fail(errno);
     if (calls.rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
     // The rename itself lasts only once the folder is on the disk.

@@ -60,13 +60,15 @@ std::uint8_t BlockTextByte(std::u32string_view text, int k);
 // Fills 128 bytes from a block text, after white space around it is removed.
 void DecodeBlockText(std::u32string_view text, std::uint8_t* block);
 
-// Writes the 256 bytes as a raw image file at `path`, replacing the file there. The new file
+// Writes the first `byteCount` bytes (all 256 unless told) as a raw image file at `path`,
+// replacing the file there. The new file
 // is written beside the old one and renamed over it, so a failure part-way leaves the old file
 // whole; the folder is synced after. A symbolic link is written through to the file it names
 // (the link stays). The old file's permission bits (not set-id or sticky), owner and group are
 // kept where the process may. A target that is not a regular file is refused. Where the folder
 // takes no new file but the file itself can be written, it is written in place.
-std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image);
+std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image,
+                                         int byteCount = kEdidBytes);
 
 // The system calls through which WriteBinaryFile writes, so that tests can make a folder
 // refuse the new file or the disk fill up. Each follows the system call's own contract.

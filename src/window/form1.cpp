@@ -26,7 +26,6 @@ namespace quillon {
 
 namespace {
 constexpr char kVersionText[] = "Version 1.5";
-constexpr std::uint32_t kReadTimeoutMs = 200;
 constexpr int kOptionTextPixels = 10;
 
 // Opens the adapter and gives it the window's read time-out, also when it was first found after

@@ -17,6 +17,7 @@
 #include "iow/iowkit.h"
 #include "iow/linux/iow_linux_protocol.h"
 #include "iow/linux/linux_syscalls.h"
+#include "iow/no_adapter.h"
 #include "iow/reply_sync.h"
 #include "iow/serial_number.h"
 
@@ -108,6 +109,26 @@ bool ReadNodeInfo(LinuxSyscalls& sys, int fd, DeviceNode& node) {
 }
 
 }  // namespace
+
+// The driver refuses a second open of a node with EBUSY; udev's rule decides who may open it.
+NoAdapterReason WhyNoAdapter() {
+    LinuxSyscalls& sys = CurrentLinuxSyscalls();
+    const std::vector<std::string> paths = sys.ListDeviceNodes();
+    if (paths.empty())
+        return sys.CanonicalPath(kSysfsDriverFolder).empty() ? NoAdapterReason::DriverNotLoaded
+                                                             : NoAdapterReason::NoneAttached;
+    bool busy = false;
+    bool denied = false;
+    for (const std::string& path : paths) {
+        const int fd = sys.Open(path, kOpenFlags);
+        if (fd >= 0) sys.Close(fd);
+        busy = busy || fd == -EBUSY;
+        denied = denied || fd == -EACCES || fd == -EPERM;
+    }
+    if (denied) return NoAdapterReason::NoPermission;
+    return busy ? NoAdapterReason::Busy : NoAdapterReason::NoneAttached;
+}
+
 }  // namespace quillon::iow
 
 using namespace quillon::iow;

@@ -16,6 +16,8 @@ namespace quillon::iow {
 
 inline constexpr char kDeviceFolder[] = "/dev/usb";
 inline constexpr char kNodePrefix[] = "iowarrior";
+// Present while the driver is loaded (as a module or built in).
+inline constexpr char kSysfsDriverFolder[] = "/sys/bus/usb/drivers/iowarrior";
 // Each node's USB interface in sysfs: <folder>/iowarriorN/device; its parent is the USB device.
 inline constexpr char kSysfsClassFolder[] = "/sys/class/usbmisc";
 

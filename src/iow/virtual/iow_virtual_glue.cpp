@@ -6,6 +6,7 @@
 
 #include "iow/handle_table.h"
 #include "iow/iowkit.h"
+#include "iow/no_adapter.h"
 #include "iow/reply_sync.h"
 #include "iow/serial_number.h"
 #include "iow/virtual/virtual_backend.h"
@@ -69,6 +70,12 @@ class VirtualQueue : public ReportQueue {
 }  // namespace
 
 VirtualAdapter& TheVirtualAdapter() { return TheBackend().adapter; }
+
+NoAdapterReason WhyNoAdapter() {
+    const Backend& backend = TheBackend();
+    if (backend.adapter.Connected() && backend.open) return NoAdapterReason::Busy;
+    return NoAdapterReason::NoneAttached;
+}
 
 }  // namespace quillon::iow
 

@@ -1,0 +1,404 @@
+#include "cli/command_line.h"
+
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
+#include <iostream>
+#include <string>
+#include <variant>
+
+#include "cli/console_session.h"
+#include "commands/device_commands.h"
+#include "files/image_files.h"
+#include "iow/iowkit.h"
+#include "iow/no_adapter.h"
+
+namespace quillon::cli {
+
+namespace {
+
+constexpr char kCommandsAndStatuses[] = R"(
+
+Commands:
+  read FILE     reads the memory into a raw image file (written only when every byte was read)
+  write FILE    writes a raw or XML image file into the memory, then reads every byte back
+  verify FILE   compares the memory with an image file
+  scan          lists the address bytes that answer on the I2C bus, one a line
+  info          the adapter's product id, revision and serial number, and how many are attached
+
+Exit status:
+  0  done, and every byte verified
+  1  usage: a bad command line, or the write not confirmed
+  2  no adapter: none attached, another program holds it, or no permission to open it
+  3  the memory did not answer for some bytes
+  4  bytes differ from the file, or a write did not hold (a write-protected memory)
+  5  the file could not be read or written
+When both 3 and 4 apply, the status is 3.)";
+
+struct Request {
+    QString command;
+    QString file;
+    std::int16_t byteCount = kByteCountTwoBlocks;
+    bool yes = false;
+    QString serial;
+};
+
+// What a command came to: the status, one line for the operator, the result lines, and the
+// same as JSON fields.
+struct Outcome {
+    int status = kExitDone;
+    QString message;
+    QStringList lines;
+    QJsonObject json;
+};
+
+Outcome Fail(int status, const QString& message) {
+    Outcome outcome;
+    outcome.status = status;
+    outcome.message = message;
+    return outcome;
+}
+
+QString Hex(int value) { return "0x" + QString("%1").arg(value, 2, 16, QChar(u'0')).toUpper(); }
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FileErrorText(const QString& doing, const QString& path, const FileError& error) {
+    return QString("Cannot %1 %2: %3 (error %4).")
+        .arg(doing, path, QString::fromStdString(error.description))
+        .arg(error.number);
+}
+
+struct Adapter {
+    IowKitHandle handle = 0;
+    QString serial;
+};
+
+QString SerialOf(IowKitHandle handle) {
+    std::array<std::uint8_t, kIowSerialBufferBytes> buffer{};
+    QString text;
+    if (!IowKitGetSerialNumber(handle, buffer.data())) return text;
+    for (std::size_t k = 0; k + 1 < buffer.size(); k += 2) {
+        const auto c = static_cast<char16_t>(buffer[k] | buffer[k + 1] << 8);
+        if (c == 0) break;
+        text += QChar(c);
+    }
+    return text;
+}
+
+QString NoAdapterText(iow::NoAdapterReason reason) {
+    switch (reason) {
+        case iow::NoAdapterReason::DriverNotLoaded:
+            return "No IO-Warrior adapter: the kernel's iowarrior driver is not loaded. "
+                   "Load it with 'sudo modprobe iowarrior'.";
+        case iow::NoAdapterReason::NoPermission:
+            return "An IO-Warrior adapter is attached, but this user may not open it "
+                   "(/dev/usb/iowarrior*). Install the package's udev rule "
+                   "(60-orvane-quillon-iowarrior.rules), then plug the adapter in again; from a "
+                   "remote session, join the plugdev group.";
+        case iow::NoAdapterReason::Busy:
+            return "An IO-Warrior adapter is attached, but another program holds it open (the "
+                   "window, or another quillon-cli). Close that program and try again.";
+        case iow::NoAdapterReason::NoneAttached:
+            break;
+    }
+    return "No IO-Warrior adapter found. Plug one in: lsusb lists it as 07c0:15xx.";
+}
+
+// Opens the adapters and keeps the one asked for (the first without --serial), with the read
+// time-out the commands are made for.
+std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted) {
+    const IowKitHandle first = IowKitOpenDevice();
+    if (first == 0) return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
+    Adapter chosen{first, SerialOf(first)};
+    if (!wanted.isEmpty()) {
+        chosen = {};
+        QStringList attached;
+        for (std::uint32_t k = 1; k <= IowKitGetNumDevs(); ++k) {
+            const IowKitHandle handle = IowKitGetDeviceHandle(k);
+            attached << SerialOf(handle);
+            if (attached.back() == wanted && chosen.handle == 0) chosen = {handle, wanted};
+        }
+        if (chosen.handle == 0) {
+            IowKitCloseDevice(first);
+            return Fail(kExitNoAdapter, QString("No adapter with serial number %1; attached: %2.")
+                                            .arg(wanted, attached.join(", ")));
+        }
+    }
+    IowKitSetTimeout(chosen.handle, kReadTimeoutMs);
+    return chosen;
+}
+
+std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
+    const LoadOutcome loaded = LoadImageFile(LocalPath(path), image);
+    if (const auto* error = std::get_if<FileError>(&loaded))
+        return Fail(kExitFileError, FileErrorText("read", path, *error));
+    if (const auto* parser = std::get_if<ParserFailure>(&loaded))
+        return Fail(kExitFileError, QString("%1 is not an XML image: %2.")
+                                        .arg(path, QString::fromStdString(parser->reason)));
+    return std::nullopt;
+}
+
+// The bytes that did not end as they should, as lines and as the JSON lists "failed" (no
+// answer) and "differing" (another value read). Returns the status they give.
+int AddFaults(Outcome& outcome, const std::vector<ByteFault>& faults) {
+    QJsonArray failed;
+    QJsonArray differing;
+    for (const ByteFault& fault : faults) {
+        QJsonObject item{{"offset", fault.offset}};
+        item["expected"] = fault.expected ? QJsonValue(*fault.expected) : QJsonValue();
+        QString line = "offset " + Hex(fault.offset) + ":";
+        if (fault.expected) line += " expected " + Hex(*fault.expected) + ",";
+        if (fault.found) {
+            item["read"] = *fault.found;
+            differing.append(item);
+            line += " read " + Hex(*fault.found);
+        } else {
+            failed.append(item);
+            line += " no answer";
+        }
+        outcome.lines << line;
+    }
+    outcome.json["failed"] = failed;
+    outcome.json["differing"] = differing;
+    if (!failed.isEmpty()) return kExitNoAnswer;
+    return differing.isEmpty() ? kExitDone : kExitBytesDiffer;
+}
+
+void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
+    QJsonArray blocks;
+    BlockChecksum checksum;
+    for (int n = 1; n <= byteCount; ++n) {
+        const bool bad = checksum.AddByte(n, image[n - 1]);
+        if (n % kBlockBytes != 0) continue;
+        const int block = n / kBlockBytes - 1;
+        const char* verdict = bad ? "bad" : "good";
+        blocks.append(QJsonObject{{"block", block}, {"checksum", verdict}});
+        outcome.lines << QString("block %1: checksum %2").arg(block).arg(verdict);
+    }
+    outcome.json["blocks"] = blocks;
+}
+
+void Read(const Request& request, ConsoleSession& session, Outcome& outcome) {
+    const int count = request.byteCount;
+    outcome.status = AddFaults(outcome, ReadEdid(session).faults);
+    if (outcome.status != kExitDone) {
+        outcome.message = QString("The memory did not answer for %1 of %2 bytes; %3 not written.")
+                              .arg(outcome.json["failed"].toArray().size())
+                              .arg(count)
+                              .arg(request.file);
+        return;
+    }
+    AddBlockVerdicts(outcome, session.EdidData(), count);
+    if (auto error = WriteBinaryFile(LocalPath(request.file), session.EdidData(), count)) {
+        outcome.status = kExitFileError;
+        outcome.message = FileErrorText("write", request.file, *error);
+        return;
+    }
+    outcome.message = QString("Read %1 bytes into %2.").arg(count).arg(request.file);
+}
+
+void Verify(const Request& request, const EdidImage& expected, ConsoleSession& session,
+            Outcome& outcome) {
+    const std::vector<ByteFault> unread = ReadEdid(session).faults;
+    const EdidImage& memory = session.EdidData();
+    std::vector<ByteFault> faults;
+    auto next = unread.begin();
+    for (int k = 0; k < request.byteCount; ++k) {
+        const bool read = next == unread.end() || next->offset != k;
+        if (!read) ++next;
+        if (!read || memory[k] != expected[k])
+            faults.push_back({k, expected[k], read ? std::optional(memory[k]) : std::nullopt});
+    }
+    outcome.status = AddFaults(outcome, faults);
+    if (outcome.status == kExitDone) AddBlockVerdicts(outcome, memory, request.byteCount);
+    outcome.message =
+        outcome.status == kExitDone ? QString("The memory holds %1.").arg(request.file)
+        : outcome.status == kExitNoAnswer
+            ? QString("The memory did not answer for some bytes.")
+            : QString("%1 bytes differ from %2.").arg(faults.size()).arg(request.file);
+}
+
+void Write(const Request& request, const EdidImage& image, ConsoleSession& session,
+           Outcome& outcome) {
+    session.EdidData() = image;
+    const CommandOutcome written = WriteEdid(session);
+    if (!written.finished) {
+        outcome.status = kExitUsage;
+        outcome.message = "Not confirmed; nothing written.";
+        return;
+    }
+    AddBlockVerdicts(outcome, image, request.byteCount);
+    outcome.status = AddFaults(outcome, written.faults);
+    outcome.message =
+        outcome.status == kExitDone ? QString("Wrote and verified %1 bytes.").arg(request.byteCount)
+        : outcome.status == kExitNoAnswer
+            ? QString("The memory did not answer for some bytes.")
+            : QString("%1 bytes did not hold (a write-protected memory, or a smaller one?).")
+                  .arg(written.faults.size());
+}
+
+void Scan(ConsoleSession& session, Outcome& outcome) {
+    const ScanOutcome scan = ScanBus(session);
+    QJsonArray acknowledged;
+    for (std::uint8_t address : scan.acknowledged) {
+        acknowledged.append(address);
+        outcome.lines << Hex(address);
+    }
+    outcome.json["acknowledged"] = acknowledged;
+    if (!scan.adapterAnswered) {
+        outcome.status = kExitNoAnswer;
+        outcome.message = "The adapter did not answer for some addresses; the list may lack them.";
+    } else if (scan.acknowledged.empty()) {
+        outcome.status = kExitNoAnswer;
+        outcome.message = kNoDevicesText;
+    }
+}
+
+void Info(const Adapter& adapter, Outcome& outcome) {
+    const auto adapters = static_cast<int>(IowKitGetNumDevs());
+    const auto product = static_cast<int>(IowKitGetProductId(adapter.handle));
+    const auto revision = static_cast<int>(IowKitGetRevision(adapter.handle));
+    outcome.lines << QString("adapters: %1").arg(adapters)
+                  << "product id: 0x" + QString::number(product, 16).toUpper()
+                  << "revision: 0x" + QString::number(revision, 16).toUpper()
+                  << "serial number: " + adapter.serial;
+    outcome.json["adapters"] = adapters;
+    outcome.json["product_id"] = product;
+    outcome.json["revision"] = revision;
+}
+
+bool AskBeforeWriting(const Request& request, const Adapter& adapter, Console& console) {
+    if (request.yes) return true;
+    console.err << QString("Overwrite %1 bytes of the memory on adapter %2 with %3? [y/N] ")
+                       .arg(request.byteCount)
+                       .arg(adapter.serial, request.file)
+                << Qt::flush;
+    const std::optional<QString> answer = console.readLine ? console.readLine() : std::nullopt;
+    const QString word = answer.value_or(QString()).trimmed().toLower();
+    return word == "y" || word == "yes";
+}
+
+Outcome Run(const Request& request, Console& console) {
+    const QString& command = request.command;
+    EdidImage fileImage{};
+    if (command == "write" || command == "verify") {
+        if (auto failed = LoadFile(request.file, fileImage)) return *failed;
+    }
+    if (command == "write" && !request.yes && !console.inIsTerminal)
+        return Fail(kExitUsage,
+                    "Standard input is not a terminal, so nobody can be asked before the memory "
+                    "is overwritten: add --yes.");
+    auto opened = OpenChosenAdapter(request.serial);
+    if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
+    const Adapter adapter = std::get<Adapter>(opened);
+    std::vector<QString> passes{"reading"};
+    if (command == "write") passes = {"writing", "checking"};
+    ConsoleSession session(adapter.handle, request.byteCount,
+                           console.errIsTerminal ? &console.err : nullptr, passes,
+                           [&] { return AskBeforeWriting(request, adapter, console); });
+    Outcome outcome;
+    outcome.json["adapter_serial"] = adapter.serial;
+    if (command == "read") Read(request, session, outcome);
+    if (command == "verify") Verify(request, fileImage, session, outcome);
+    if (command == "write") Write(request, fileImage, session, outcome);
+    if (command == "scan") Scan(session, outcome);
+    if (command == "info") Info(adapter, outcome);
+    return outcome;
+}
+
+void Print(const Outcome& outcome, const Request& request, bool json, Console& console) {
+    if (json) {
+        QJsonObject object = outcome.json;
+        object["command"] = request.command;
+        object["byte_count"] = request.byteCount;
+        object["exit_status"] = outcome.status;
+        object["message"] = outcome.message;
+        console.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    } else {
+        for (const QString& line : outcome.lines) console.out << line << '\n';
+    }
+    console.out << Qt::flush;
+    if (!outcome.message.isEmpty()) console.err << outcome.message << '\n' << Qt::flush;
+}
+
+}  // namespace
+
+int RunCommandLine(const QStringList& arguments, Console& console) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QString("Reads, writes and verifies the EDID memory of a display through an IO-Warrior "
+                "USB-to-I2C adapter.") +
+        kCommandsAndStatuses);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption bytes("bytes", "How many bytes: 128 (one block) or 256 (two).",
+                                   "count", "256");
+    const QCommandLineOption yes("yes", "Write without asking; needed without a terminal.");
+    const QCommandLineOption serial(
+        "serial", "The adapter with this serial number, of several (default: the first).",
+        "serial");
+    const QCommandLineOption json("json", "Print the outcome as one JSON object.");
+    parser.addOptions({bytes, yes, serial, json});
+    parser.addPositionalArgument("command", "read, write, verify, scan or info.");
+    parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
+
+    const QString program = arguments.value(0, "quillon-cli");
+    auto usage = [&](const QString& why) {
+        console.err << why << "\nTry '" << program << " --help'.\n" << Qt::flush;
+        return kExitUsage;
+    };
+    if (!parser.parse(arguments)) return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        console.out << parser.helpText() << Qt::flush;
+        return kExitDone;
+    }
+    if (parser.isSet(version)) {
+        console.out << QCoreApplication::applicationName() << ' '
+                    << QCoreApplication::applicationVersion() << '\n'
+                    << Qt::flush;
+        return kExitDone;
+    }
+    const QStringList positional = parser.positionalArguments();
+    Request request;
+    request.command = positional.value(0);
+    const bool takesFile =
+        request.command == "read" || request.command == "write" || request.command == "verify";
+    if (!takesFile && request.command != "scan" && request.command != "info")
+        return usage(request.command.isEmpty() ? "No command given."
+                                               : "Unknown command: " + request.command);
+    if (positional.size() != (takesFile ? 2 : 1))
+        return usage(takesFile ? request.command + " takes one FILE."
+                               : request.command + " takes no FILE.");
+    const QString byteText = parser.value(bytes);
+    if (byteText != "128" && byteText != "256") return usage("--bytes takes 128 or 256.");
+    request.file = positional.value(1);
+    request.byteCount = static_cast<std::int16_t>(byteText.toInt());
+    request.yes = parser.isSet(yes);
+    request.serial = parser.value(serial);
+    const Outcome outcome = Run(request, console);
+    Print(outcome, request, parser.isSet(json), console);
+    return outcome.status;
+}
+
+int Main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QUILLON_VERSION);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    Console console{out, err, ::isatty(STDERR_FILENO) == 1, ::isatty(STDIN_FILENO) == 1,
+                    []() -> std::optional<QString> {
+                        std::string line;
+                        if (!std::getline(std::cin, line)) return std::nullopt;
+                        return QString::fromStdString(line);
+                    }};
+    return RunCommandLine(QCoreApplication::arguments(), console);
+}
+
+}  // namespace quillon::cli
