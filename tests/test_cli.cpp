@@ -1,0 +1,29 @@
+// quillon-cli's table in-process, on the virtual adapter.
+#include "cli/command_line.h"
+#include "cli_table.h"
+#include "virtual_rig.h"
+
+namespace {
+
+quillon::testing::CliRun RunInProcess(const QStringList& arguments, bool terminal,
+                                      const QString& input) {
+    quillon::testing::CliRun run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    QStringList lines = input.split('\n');
+    quillon::cli::Console console{out, err, terminal, terminal, [&]() -> std::optional<QString> {
+                                      if (lines.isEmpty()) return std::nullopt;
+                                      return lines.takeFirst();
+                                  }};
+    run.status = quillon::cli::RunCommandLine(QStringList{"quillon-cli"} + arguments, console);
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    quillon::iow::VirtualRig rig;
+    quillon::testing::CliTable table(rig, RunInProcess, false);
+    return QTest::qExec(&table, argc, argv);
+}
