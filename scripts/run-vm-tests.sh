@@ -47,10 +47,13 @@ copy_with_libraries() {  # file, destination folder in the guest
         [ -e "$ir$lib" ] || cp -L "$lib" "$ir$lib"
     done
 }
-for program in "$build/tests/test_vm_driver" "$build/tests/test_vm_window"; do
+for program in "$build/tests/test_vm_driver" "$build/tests/test_vm_window" "$build/tests/test_vm_cli"; do
     [ -x "$program" ] || fail "$program is not built"
     copy_with_libraries "$program" /tests
 done
+# The command-line program that test_vm_cli runs, as the package ships it (the driver build).
+[ -x "$build/src/app/quillon-cli" ] || fail "quillon-cli is not built"
+copy_with_libraries "$build/src/app/quillon-cli" /cli
 copy_with_libraries "$offscreen" /qt/plugins/platforms
 mkdir -p "$ir/etc" "$ir/usr/share/fonts"
 cp -r /etc/fonts "$ir/etc/"
@@ -70,7 +73,7 @@ echo "== guest up"
 for t in /tests/*; do
     echo "== $t"
     HOME=/tmp QTEST_FUNCTION_TIMEOUT=600000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
-        XDG_RUNTIME_DIR=/tmp "$t"
+        XDG_RUNTIME_DIR=/tmp QUILLON_CLI=/cli/quillon-cli "$t"
     echo "== exit $?"
 done
 echo "== driver's kernel lines"

@@ -213,6 +213,9 @@ class TestStartup : public QObject {
         QVERIFY(window.findChild<QWidget*>("IICReadButton")->isEnabled());
         QVERIFY(window.findChild<QWidget*>("IICWriteButton")->isEnabled());
         QCOMPARE(window.iowHandle(), 0u);
+        QVERIFY(QFile::exists(QUILLON_SOURCE_DIR "/packaging/" +
+                              QGuiApplication::desktopFileName() +
+                              ".desktop"));  // the entry that docks and software centres match
         // Only the enable report went out, with no reply read; the adapter was closed again.
         QCOMPARE(TheVirtualAdapter().TrafficLog().size(), 1u);
         QCOMPARE(TheVirtualAdapter().TrafficLog()[0].bytes,

@@ -136,6 +136,9 @@ Form1::Form1(QWidget* parent)
       commands_(std::make_unique<Commands>(*this)),
       files_(std::make_unique<Files>(*this)) {
     InitAssets();
+    // Ties the window to the installed desktop entry, so that a Wayland dock shows its icon
+    // and software centres find it running.
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvane-quillon"));
     ui->setupUi(this);
     setFixedSize(988, 453);
     QFont resultFont(QStringLiteral("Courier"));

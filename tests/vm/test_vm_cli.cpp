@@ -1,0 +1,42 @@
+// The real quillon-cli (the kernel-driver build, at $QUILLON_CLI) run as its own process
+// against the kernel's iowarrior driver and an emulated IO-Warrior 24 and 56: the table's rows
+// marked for the VM.
+#include <QProcess>
+
+#include "cli_table.h"
+#include "vm_rig.h"
+
+namespace {
+
+constexpr int kProcessLimitMs = 600000;  // a hung program fails its row instead of the stage
+
+quillon::testing::CliRun RunProcess(const QStringList& arguments, bool, const QString&) {
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(qEnvironmentVariable("QUILLON_CLI"), arguments);
+    quillon::testing::CliRun run;
+    if (!process.waitForFinished(kProcessLimitMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    if (process.exitStatus() == QProcess::NormalExit) run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    int failures = 0;
+    for (std::uint32_t product : quillon::iow::kVmProducts) {
+        quillon::iow::VmRig rig(product);
+        std::printf("== emulated IO-Warrior %04X\n", product);
+        if (!rig.Ready()) return std::printf("the emulated adapter did not come up\n"), 1;
+        quillon::testing::CliTable table(rig, RunProcess, true);
+        failures += QTest::qExec(&table, argc, argv);
+    }
+    return failures;
+}
