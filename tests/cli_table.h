@@ -81,6 +81,7 @@ inline const CliRow kRows[] = {
     {"scan", "scan", Ok, 0, ""},
     {"scan, no memory", "scan", NoMemory, 3, "No Devices found on I2C Buss"},
     {"info", "info", Ok, 0, ""},
+    {"write to the adapter of a serial", "write --yes --serial 0000A5E1 image.bin", Ok, 0, "Wrote"},
     {"info, another serial", "info --serial 0000FFFF", Ok, 2, "No adapter with serial number"},
     {"no command", "", Ok, 1, "No command given"},
     {"read without a file", "read", Ok, 1, "read takes one FILE"},
