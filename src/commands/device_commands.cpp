@@ -173,7 +173,10 @@ ScanOutcome ScanBus(CommandWindow& window) {
     ScanOutcome outcome;
     window.DisableButtons();
     window.SetResultText("");
-    if (!window.YieldToWindow()) return EndAborted(window), outcome;
+    if (!window.YieldToWindow()) {
+        EndAborted(window);
+        return outcome;
+    }
     const IowKitHandle handle = window.OpenAdapter();
     AdapterAnswers adapter(handle);
     for (int address = 0; address <= 255 && adapter.Answering(); ++address) {
@@ -184,7 +187,10 @@ ScanOutcome ScanBus(CommandWindow& window) {
         if (probe) {
             outcome.acknowledged.push_back(addressByte);
             window.SetResultText(window.ResultText() + ScanLine(addressByte));
-            if (!window.YieldToWindow()) return EndAborted(window), outcome;
+            if (!window.YieldToWindow()) {
+                EndAborted(window);
+                return outcome;
+            }
         }
     }
     if (!adapter.Answering()) outcome.adapterAnswered = false;

@@ -42,12 +42,13 @@ CommandOutcome ReadEdid(CommandWindow& window);
 // was sent, stays red and is a fault; so is a cell that holds no byte (it is not written).
 CommandOutcome WriteEdid(CommandWindow& window);
 
-// Lists every address byte that the bus acknowledges in the result box.
 struct ScanOutcome {
-    bool finished = false;
+    bool finished = false;  // false: the window closed part-way
     std::vector<std::uint8_t> acknowledged;
     bool adapterAnswered = true;  // false: some address got no answer, so the list may lack it
 };
+
+// Lists every address byte that the bus acknowledges in the result box.
 ScanOutcome ScanBus(CommandWindow& window);
 
 inline constexpr char kNoDevicesText[] = "No Devices found on I2C Buss";
