@@ -182,6 +182,7 @@ class CommandTable : public QObject {
     QImage normalPointer_;
 #endif
     QPointer<QWidget> answered_;  // the dialog or box last answered through the X server
+    QElapsedTimer answeredAt_;
     const Row* row_ = nullptr;
     std::unique_ptr<Form1> window;
     QTemporaryDir dir_;
@@ -269,11 +270,20 @@ class CommandTable : public QObject {
     void Answer() {
         QWidget* modal = QApplication::activeModalWidget();
         auto* box = qobject_cast<QMessageBox*>(modal);
-        if (modal == nullptr || (inX_ && modal == answered_)) {  // its answer is on its way
+        // A box still up long after its click was missed: a window manager placed it after the
+        // click had aimed at where it first appeared. So a box is answered once it is active,
+        // and again when the answer did not take.
+        const bool missed =
+            box != nullptr && answeredAt_.isValid() && answeredAt_.hasExpired(10000);
+        if (modal == nullptr || (inX_ && modal == answered_ && !missed)) {  // answer on its way
             answered_ = modal;
             return;
         }
+#ifdef QUILLON_X_WORLD
+        if (inX_ && box != nullptr && x_.WindowManagerRuns() && !box->isActiveWindow()) return;
+#endif
         answered_ = modal;
+        answeredAt_.start();
         if (auto* d = qobject_cast<QFileDialog*>(modal)) {
             seen_ << d->windowTitle() + '|' + d->findChild<QLineEdit*>("fileNameEdit")->text();
             return chosen_.isEmpty() ? Key(d, Qt::Key_Escape) : Choose(d, chosen_);
