@@ -32,7 +32,8 @@ enum class CliFault {
     Late,
     NoMemory,
     AnswerYes,
-    AnswerNo
+    AnswerNo,
+    Unprivileged
 };
 
 struct CliRow {
@@ -41,32 +42,31 @@ struct CliRow {
     CliFault fault;
     int status;
     const char* message;    // the start of what the program says on standard error
-    bool vm = false;        // also run against the kernel's driver
+    int vm = 0;             // 1: also run against the kernel's driver; 2: only there
     const char* line = "";  // when given: run without --json, and this line is printed
 };
 
 namespace cli_rows {
 using enum CliFault;
 inline const CliRow kRows[] = {
-    {"read", "read read.bin", Ok, 0, "Read 256 bytes into", true},
+    {"read", "read read.bin", Ok, 0, "Read 256 bytes into", 1},
     {"read 128", "read --bytes 128 read.bin", Ok, 0, "Read 128 bytes into"},
-    {"read, no adapter", "read read.bin", Absent, 2, "No IO-Warrior adapter found", true},
+    {"read, no adapter", "read read.bin", Absent, 2, "No IO-Warrior adapter found", 1},
     {"read, adapter held", "read read.bin", Busy, 2,
-     "An IO-Warrior adapter is attached, but another", true},
-    {"read, unplugged midway", "read read.bin", Unplug, 3, "The memory did not answer", true},
+     "An IO-Warrior adapter is attached, but another", 1},
+    {"read, unplugged midway", "read read.bin", Unplug, 3, "The memory did not answer", 1},
     {"read, late replies", "read read.bin", Late, 3, "The memory did not answer"},
     {"read, no memory", "read read.bin", NoMemory, 3, "The memory did not answer"},
     {"read into a FIFO", "read fifo.bin", Ok, 5, "Cannot write"},
-    {"write", "write --yes image.bin", Ok, 0, "Wrote and verified 256 bytes", true},
+    {"write", "write --yes image.bin", Ok, 0, "Wrote and verified 256 bytes", 1},
     {"write XML", "write --yes image.xml", Ok, 0, "Wrote and verified 256 bytes"},
     {"write 128", "write --yes --bytes 128 image.bin", Ok, 0, "Wrote and verified 128 bytes"},
-    {"write, write-protected", "write --yes image.bin", Protected, 4, "", true},
-    {"write, write-protected, in words", "write --yes image.bin", Protected, 4, "", false,
+    {"write, write-protected", "write --yes image.bin", Protected, 4, "", 1},
+    {"write, write-protected, in words", "write --yes image.bin", Protected, 4, "", 0,
      "offset 0x00: expected 0x00, read 0xEE"},
     {"write, bit flips", "write --yes image.bin", Flipped, 4, "4 bytes did not hold"},
     {"write, 128-byte memory", "write --yes image.bin", OneBlock, 4, ""},
-    {"write, unplugged midway", "write --yes image.bin", Unplug, 3, "The memory did not answer",
-     true},
+    {"write, unplugged midway", "write --yes image.bin", Unplug, 3, "The memory did not answer", 1},
     {"write, late replies", "write --yes image.bin", Late, 3, "The memory did not answer"},
     {"write, no adapter", "write --yes image.bin", Absent, 2, "No IO-Warrior adapter found"},
     {"write, XML without BLOCK1", "write --yes bad.xml", Ok, 5, "Cannot read"},
@@ -75,13 +75,15 @@ inline const CliRow kRows[] = {
     {"write without a terminal or --yes", "write image.bin", Ok, 1, "Standard input is not a"},
     {"write, asked and answered y", "write image.bin", AnswerYes, 0, "Overwrite 256 bytes"},
     {"write, asked and answered n", "write image.bin", AnswerNo, 1, "Overwrite 256 bytes"},
-    {"verify", "verify image.bin", Ok, 0, "The memory holds", true},
-    {"verify another image", "verify other.bin", Ok, 4, "2 bytes differ", true},
+    {"verify", "verify image.bin", Ok, 0, "The memory holds", 1},
+    {"verify another image", "verify other.bin", Ok, 4, "2 bytes differ", 1},
     {"verify, unplugged midway", "verify image.bin", Unplug, 3, "The memory did not answer"},
     {"scan", "scan", Ok, 0, ""},
     {"scan, no memory", "scan", NoMemory, 3, "No Devices found on I2C Buss"},
     {"info", "info", Ok, 0, ""},
     {"write to the adapter of a serial", "write --yes --serial 0000A5E1 image.bin", Ok, 0, "Wrote"},
+    {"info, no permission for the nodes", "info", Unprivileged, 2,
+     "An IO-Warrior adapter is attached, but this user may not", 2},
     {"info, another serial", "info --serial 0000FFFF", Ok, 2, "No adapter with serial number"},
     {"no command", "", Ok, 1, "No command given"},
     {"read without a file", "read", Ok, 1, "read takes one FILE"},
@@ -95,10 +97,9 @@ struct CliRun {
     QByteArray out;
     QByteArray err;
 };
-// Runs the program with `arguments`. `terminal`: standard input and error are a terminal, and
-// `input` is what the operator types.
-using CliRunner =
-    std::function<CliRun(const QStringList& arguments, bool terminal, const QString& input)>;
+// Runs the program with `arguments`. AnswerYes and AnswerNo: standard input and error are a
+// terminal, and the operator types "y" or "n". Unprivileged: the program runs as nobody.
+using CliRunner = std::function<CliRun(const QStringList& arguments, CliFault fault)>;
 
 class CliTable : public QObject {
     Q_OBJECT
@@ -140,7 +141,8 @@ class CliTable : public QObject {
     void rows_data() {
         QTest::addColumn<int>("index");
         for (int i = 0; i < int(std::size(cli_rows::kRows)); ++i)
-            if (!onVm_ || cli_rows::kRows[i].vm) QTest::newRow(cli_rows::kRows[i].name) << i;
+            if (onVm_ ? cli_rows::kRows[i].vm > 0 : cli_rows::kRows[i].vm < 2)
+                QTest::newRow(cli_rows::kRows[i].name) << i;
     }
     void rows() {
         using enum CliFault;
@@ -187,7 +189,7 @@ class CliTable : public QObject {
                 break;
         }
         const bool asked = row.fault == AnswerYes || row.fault == AnswerNo;
-        const CliRun run = run_(arguments, asked, row.fault == AnswerYes ? "y\n" : "n\n");
+        const CliRun run = run_(arguments, row.fault);
         IowKitCloseDevice(held);
         const EdidImage memory = rig_.Model().Eeprom().Memory();
         model.SetLatency({});
@@ -221,8 +223,8 @@ class CliTable : public QObject {
   private:
     // Nothing is passed as good that is not: every byte that the program did not list holds
     // the file's value in the memory (a read's file holds the memory's), a byte listed as
-    // differing holds the value listed, and the status is 3 exactly when some byte got no
-    // answer, else 4 exactly when some differs.
+    // differing holds the value listed and not the one expected, and the status is 3 exactly
+    // when some byte got no answer, else 4 exactly when some differs.
     void CheckAgainstMemory(const QStringList& arguments, const QJsonObject& json,
                             const EdidImage& memory) {
         const QString& command = arguments[0];
@@ -252,6 +254,7 @@ class CliTable : public QObject {
                 listed[k] = true;
                 QCOMPARE(item["expected"].toInt(), int(expected[k]));
                 if (item["read"].isDouble()) QCOMPARE(item["read"].toInt(), int(memory[k]));
+                QVERIFY(item["read"] != item["expected"]);  // listed, so it does differ
             }
         for (int k = 0; k < count; ++k)
             if (!listed[k]) QVERIFY2(memory[k] == expected[k], qPrintable(QString::number(k)));

@@ -5,12 +5,14 @@
 
 namespace {
 
-quillon::testing::CliRun RunInProcess(const QStringList& arguments, bool terminal,
-                                      const QString& input) {
+quillon::testing::CliRun RunInProcess(const QStringList& arguments,
+                                      quillon::testing::CliFault fault) {
+    using enum quillon::testing::CliFault;
     quillon::testing::CliRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    QStringList lines = input.split('\n');
+    const bool terminal = fault == AnswerYes || fault == AnswerNo;
+    QStringList lines{fault == AnswerYes ? "y" : "n"};
     quillon::cli::Console console{out, err, terminal, terminal, [&]() -> std::optional<QString> {
                                       if (lines.isEmpty()) return std::nullopt;
                                       return lines.takeFirst();

@@ -1,6 +1,8 @@
 // The real quillon-cli (the kernel-driver build, at $QUILLON_CLI) run as its own process
 // against the kernel's iowarrior driver and an emulated IO-Warrior 24 and 56: the table's rows
 // marked for the VM.
+#include <unistd.h>
+
 #include <QProcess>
 
 #include "cli_table.h"
@@ -10,9 +12,18 @@ namespace {
 
 constexpr int kProcessLimitMs = 600000;  // a hung program fails its row instead of the stage
 
-quillon::testing::CliRun RunProcess(const QStringList& arguments, bool, const QString&) {
+constexpr uid_t kNobody = 65534;
+
+quillon::testing::CliRun RunProcess(const QStringList& arguments,
+                                    quillon::testing::CliFault fault) {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
+    // The guest has no udev: the driver's nodes stay root's alone, as without the package's
+    // rule, so nobody may not open them.
+    if (fault == quillon::testing::CliFault::Unprivileged)
+        process.setChildProcessModifier([] {
+            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(127);
+        });
     process.start(qEnvironmentVariable("QUILLON_CLI"), arguments);
     quillon::testing::CliRun run;
     if (!process.waitForFinished(kProcessLimitMs)) {
