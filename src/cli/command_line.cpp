@@ -16,6 +16,7 @@
 #include "cli/console_session.h"
 #include "commands/device_commands.h"
 #include "files/image_files.h"
+#include "image/byte_cells.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
 
@@ -65,7 +66,10 @@ Outcome Fail(int status, const QString& message) {
     return outcome;
 }
 
-QString Hex(int value) { return "0x" + QString("%1").arg(value, 2, 16, QChar(u'0')).toUpper(); }
+// "0x1F": an offset or a byte value.
+QString Hex(int value) {
+    return "0x" + QString::fromStdString(HexText(static_cast<std::uint8_t>(value)));
+}
 
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 

@@ -41,13 +41,8 @@ quillon::testing::CliRun RunProcess(const QStringList& arguments,
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    int failures = 0;
-    for (std::uint32_t product : quillon::iow::kVmProducts) {
-        quillon::iow::VmRig rig(product);
-        std::printf("== emulated IO-Warrior %04X\n", product);
-        if (!rig.Ready()) return std::printf("the emulated adapter did not come up\n"), 1;
+    return quillon::iow::OnEveryVmAdapter([&](quillon::iow::VmRig& rig) {
         quillon::testing::CliTable table(rig, RunProcess, true);
-        failures += QTest::qExec(&table, argc, argv);
-    }
-    return failures;
+        return QTest::qExec(&table, argc, argv);
+    });
 }

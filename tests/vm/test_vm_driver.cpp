@@ -106,16 +106,11 @@ class LinuxBackendOnTheDriver : public QObject {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    int failures = 0;
-    for (std::uint32_t product : kVmProducts) {
-        VmRig rig(product);
-        std::printf("== emulated IO-Warrior %04X\n", product);
-        if (!rig.Ready()) return std::printf("the emulated adapter did not come up\n"), 1;
+    return OnEveryVmAdapter([&](VmRig& rig) {
         IowKitContract contract(rig);
         LinuxBackendOnTheDriver own(rig);
-        failures += QTest::qExec(&contract, argc, argv) + QTest::qExec(&own, argc, argv);
-    }
-    return failures;
+        return QTest::qExec(&contract, argc, argv) + QTest::qExec(&own, argc, argv);
+    });
 }
 
 #include "test_vm_driver.moc"

@@ -3,6 +3,8 @@
 // The emulated IO-Warrior of the test VM as an adapter rig: the tests set faults on the
 // model, and the emulator follows it onto the bus and off again.
 
+#include <cstdio>
+
 #include "emulated_iowarrior.h"
 #include "iowkit_contract.h"
 
@@ -46,5 +48,19 @@ class VmRig : public AdapterRig {
 
 // The adapters the VM stage runs every case on: an IO-Warrior 24 and an IO-Warrior 56.
 inline constexpr std::uint32_t kVmProducts[] = {0x1501, 0x1503};
+
+// Plugs in each of them in turn and runs `cases` on it; the failures summed, or 1 when an
+// adapter did not come up.
+template <typename Cases>
+int OnEveryVmAdapter(Cases cases) {
+    int failures = 0;
+    for (std::uint32_t product : kVmProducts) {
+        VmRig rig(product);
+        std::printf("== emulated IO-Warrior %04X\n", product);
+        if (!rig.Ready()) return std::printf("the emulated adapter did not come up\n"), 1;
+        failures += cases(rig);
+    }
+    return failures;
+}
 
 }  // namespace quillon::iow
