@@ -6,13 +6,13 @@
 namespace {
 
 quillon::testing::CliRun RunInProcess(const QStringList& arguments,
-                                      quillon::testing::CliFault fault) {
-    using enum quillon::testing::CliFault;
+                                      quillon::testing::CliSetup setup) {
+    using enum quillon::testing::CliSetup;
     quillon::testing::CliRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    const bool terminal = fault == AnswerYes || fault == AnswerNo;
-    QStringList lines{fault == AnswerYes ? "y" : "n"};
+    const bool terminal = setup == AnswerYes || setup == AnswerNo;
+    QStringList lines{setup == AnswerYes ? "y" : "n"};
     quillon::cli::Console console{out, err, terminal, terminal, [&]() -> std::optional<QString> {
                                       if (lines.isEmpty()) return std::nullopt;
                                       return lines.takeFirst();

@@ -15,12 +15,12 @@ constexpr int kProcessLimitMs = 600000;  // a hung program fails its row instead
 constexpr uid_t kNobody = 65534;
 
 quillon::testing::CliRun RunProcess(const QStringList& arguments,
-                                    quillon::testing::CliFault fault) {
+                                    quillon::testing::CliSetup setup) {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     // The guest has no udev: the driver's nodes stay root's alone, as without the package's
     // rule, so nobody may not open them.
-    if (fault == quillon::testing::CliFault::Unprivileged)
+    if (setup == quillon::testing::CliSetup::Unprivileged)
         process.setChildProcessModifier([] {
             if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(127);
         });
