@@ -80,7 +80,11 @@ inline QList<CliRow> Rows() {
         if (!(d.runs & (kCli | kCliVm))) continue;
         const bool scan = d.op == Op::Scan, read = d.op == Op::Read || d.op == Op::Read128;
         const int count = d.op == Op::Read128 || d.op == Op::Write128 ? 128 : 256;
-        CliRow row{d.name, scan ? "scan" : read ? "read read.bin" : "write --yes image.bin"};
+        CliRow row{d.name,
+                   scan   ? "scan"
+                   : read ? "read read.bin"
+                          : "write --yes image.bin",
+                   CliSetup::Plain, 0, ""};
         if (count == 128) row.args.insert(row.args.indexOf(' '), " --bytes 128");
         row.vm = d.runs & kCliVm ? (d.runs & kCli ? 1 : 2) : 0;
         row.fault = d.fault, row.param = d.param, row.flagged = d.flagged, row.also = d.also;

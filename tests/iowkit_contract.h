@@ -7,11 +7,9 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include "commands/device_commands.h"
 #include "iic/iic.h"
 #include "iow/iowkit.h"
 #include "iow/virtual/virtual_adapter.h"
-#include "recording_window.h"
 
 namespace quillon::iow {
 
@@ -42,6 +40,7 @@ class IowKitContract : public QObject {
     AdapterRig& rig_;
     IowKitHandle handle_ = 0;
     QElapsedTimer timer_;
+    QStringList seen_;
 
     VirtualAdapter& model() { return rig_.Model(); }
     // "W" for each report written on the I2C pipe, "R" for each read, in order.
@@ -74,15 +73,15 @@ class IowKitContract : public QObject {
     // byte (rOF=VV: the byte VV); wOF=VV writes VV and expects the memory to hold it; pAA
     // probes address byte AA and expects an answer. A trailing ! expects a failure (a read
     // value of 0, no answer), a trailing ? allows one but a success must hold. mOF=VV: the
-    // memory holds VV ("sample": the sample byte). Commands on a recording window: edid (all
-    // 256 bytes good; edid!: all red), write! (all red, the memory as it was), scan! (nothing
-    // found). Faults: drop<n> (-1: all), refuse<AA>, unplug<n>, latency<ms>, cycle<ms>, stop,
-    // start, replug (plugged in again, I2C off). Settings: timeout<ms>, instant. Checks:
-    // traffic=<W and R>, sent=<reports>, under<ms> and over<ms> since the script began or
+    // memory holds VV ("sample": the sample byte). Before r or w, what runs while the first
+    // request is out: y notes the traffic so far, n refuses (the exchange is abandoned), l makes
+    // the replies late. Faults: drop<n> (-1: all), refuse<AA>, unplug<n>, latency<ms>,
+    // cycle<ms>, stop, start, replug (plugged in again, I2C off). Settings: timeout<ms>,
+    // instant; reopen (closed and opened again). Checks: traffic=<W and R>, sent=<reports>,
+    // seen=<traffic noted, comma-separated>, under<ms> and over<ms> since the script began or
     // since the last t0.
     void Step(const QString& step) {
         const bool fails = step.endsWith('!');
-        const QString arg = step.mid(1).remove('!');
         const auto hex = [](const QString& s) { return std::uint8_t(s.toUInt(nullptr, 16)); };
         const auto number = [&](int from) { return step.mid(from).toInt(); };
         const auto ms = [&](int from) { return std::chrono::milliseconds(number(from)); };
@@ -107,42 +106,36 @@ class IowKitContract : public QObject {
             model().ClearFaults();
             return void(handle_ = IowKitOpenDevice());
         }
-        const bool command =
-            step.startsWith("edid") || step.startsWith("write") || step.startsWith("scan");
-        if (!command && !QString("rwmp").contains(step[0]))
-            QFAIL(qPrintable("unknown step " + step));
-        if (command) return RunCommand(step, fails);
+        if (step == "reopen") return IowKitCloseDevice(handle_), void(OpenEnabled());
+        if (step.startsWith("seen="))
+            return check(seen_.join(',') == step.mid(5).remove(rig_.SeesReads() ? "" : "R"));
+        const QChar how = QString("ynl").contains(step[0]) ? step[0] : QChar();
+        const QString op = how.isNull() ? step : step.mid(1);
+        const WhileWaiting whileWaiting = [&, how] {
+            if (how == 'l') model().SetLatency(std::chrono::milliseconds(300));
+            if (how == 'y') seen_ << Pattern();
+            return how != 'n';
+        };
+        if (!QString("rwmp").contains(op[0])) QFAIL(qPrintable("unknown step " + step));
         const bool mayFail = step.endsWith('?');
-        const std::uint8_t offset = hex(arg.section('=', 0, 0).remove('?'));
-        const QString valueText = arg.section('=', 1).remove('?');
+        const std::uint8_t offset = hex(op.mid(1).remove('!').section('=', 0, 0).remove('?'));
+        const QString valueText = op.section('=', 1).remove('!').remove('?');
         const std::uint8_t value =
             valueText.isEmpty() || valueText == "sample" ? SampleEdid()[offset] : hex(valueText);
-        if (step[0] == 'm') return check(model().Eeprom().Memory()[offset] == value);
-        if (step[0] == 'r') {
-            const IicByte byte = IicReadEepromByte(handle_, offset);
+        if (op[0] == 'm') return check(model().Eeprom().Memory()[offset] == value);
+        if (op[0] == 'r') {
+            const IicByte byte = IicReadEepromByte(handle_, offset, whileWaiting);
+            if (how == 'n') return check(byte.abandoned);
             return check(byte.ok != fails && byte.value == (fails ? 0 : value));
         }
-        if (step[0] == 'w') {
-            const bool written = bool(IicWriteEepromByte(handle_, offset, value));
+        if (op[0] == 'w') {
+            const IicWriteResult written = IicWriteEepromByte(handle_, offset, value, whileWaiting);
             const bool held = model().Eeprom().Memory()[offset] == value;
-            return check(mayFail ? !written || held : written != fails && (fails || held));
+            if (how == 'n') return check(written.abandoned);
+            return check(mayFail ? !written || held : bool(written) != fails && (fails || held));
         }
-        if (step[0] == 'p') return check(bool(IicProbeAddress(handle_, hex(arg))) != fails);
-    }
-    void RunCommand(const QString& step, bool fails) {
-        const auto check = [&](bool ok) { QVERIFY2(ok, qPrintable(step)); };
-        IowKitCloseDevice(handle_);  // a command opens the adapter itself
-        handle_ = 0;
-        testing::RecordingWindow window;
-        for (int n = 1; n <= 256; ++n) window.grids.SetByteCells(n, 0x11);
-        if (step.startsWith("edid")) ReadEdid(window);
-        if (step.startsWith("write")) WriteEdid(window);
-        if (step.startsWith("scan")) ScanBus(window);
-        check(window.buttonsEnabled && window.Handle() == 0);
-        if (step.startsWith("scan")) return check(window.result == kNoDevicesText);
-        for (int n = 1; n <= 256; ++n) check(window.grids.Red(n) == fails);
-        if (step == "edid") check(window.image == SampleEdid());
-        check(model().Eeprom().Memory() == SampleEdid());
+        if (op[0] == 'p')
+            return check(bool(IicProbeAddress(handle_, hex(op.mid(1).remove('!')))) != fails);
     }
 
   private slots:
@@ -177,14 +170,18 @@ class IowKitContract : public QObject {
         row("a late ack is not the next byte's",
             "cycle300 latency300 w02=22! latency0 w03=33? w04=34?");
         row("reports before enable get no reply", "replug timeout20 r03! pA0!");
-        row("a stopped adapter ends commands quickly", "cycle0 stop edid! write! scan! under15000");
-        row("taking reports again, it answers", "stop r00! start edid");
-        row("replugged, the next command enables I2C", "instant unplug0 pA0! replug edid");
+        row("taking reports again, it answers", "stop r00! start r00");
+        row("the yield runs once the first request is out, and a refusal sends nothing more",
+            "cycle0 yr05 yw05=77 seen=W,WRWRW reopen nr05 traffic=W reopen nw05=01 traffic=W "
+            "reopen r20");
+        row("the driver keeps replies across close and open: an old byte is not the new one",
+            "lr10! latency0 reopen r20");
     }
     void script() {
         QFETCH(QString, script);
         OpenEnabled();
         timer_.start();
+        seen_.clear();
         for (const QString& step : script.split(' ')) {
             Step(step);
             if (QTest::currentTestFailed()) return IowKitCloseDevice(handle_);
@@ -218,41 +215,6 @@ class IowKitContract : public QObject {
         QCOMPARE(IowKitWrite(0, 1, report.data(), 8) + IowKitRead(0, 1, report.data(), 8), 0u);
         QCOMPARE(report, (Bytes{1, 1, 0, 0, 0, 0, 0, 0}));
         QVERIFY(!IowKitGetSerialNumber(0, serial.data()));
-    }
-
-    void whileWaitingRunsOnceTheFirstRequestIsOut() {
-        OpenEnabled();
-        model().Eeprom().SetWriteCycle({});
-        QStringList seen;
-        const auto note = [&] { return seen << Pattern(), true; };
-        QVERIFY(IicReadEepromByte(handle_, 5, note).ok);
-        QVERIFY(IicWriteEepromByte(handle_, 5, 0x77, note));
-        QCOMPARE(seen, (QStringList{"W", rig_.SeesReads() ? "WRWRW" : "WWW"}));
-        model().ClearTraffic();
-        QVERIFY(IicReadEepromByte(handle_, 5, [] { return false; }).abandoned);
-        QCOMPARE(Pattern(), "W");  // no reply read, nothing more sent
-        IowKitCloseDevice(handle_);
-        OpenEnabled();
-        QVERIFY(IicWriteEepromByte(handle_, 5, 1, [] { return false; }).abandoned);
-        QCOMPARE(Pattern(), "W");
-        IowKitCloseDevice(handle_);
-        OpenEnabled();  // and the reply that an abandoned request left is not the next one's
-        QCOMPARE(IicReadEepromByte(handle_, 0x20).value, SampleEdid()[0x20]);
-        IowKitCloseDevice(handle_);
-    }
-
-    // The driver keeps replies across close and open: an old byte is not the new one.
-    void aLateReplyIsNotTheNextOpensAnswer() {
-        OpenEnabled();
-        QVERIFY(SampleEdid()[0x10] != SampleEdid()[0x20]);
-        const auto late = [&] { return model().SetLatency(std::chrono::milliseconds(300)), true; };
-        QVERIFY(!IicReadEepromByte(handle_, 0x10, late).ok);
-        IowKitCloseDevice(handle_);
-        model().SetLatency({});
-        handle_ = IowKitOpenDevice();
-        const IicByte next = IicReadEepromByte(handle_, 0x20);
-        QVERIFY(next.ok && next.value == SampleEdid()[0x20]);
-        IowKitCloseDevice(handle_);
     }
 };
 

@@ -1,5 +1,4 @@
-// The raw and XML image formats and the file writer, on real files in a temporary folder; and
-// every EDID of the corpus through the loader, the display pass and the writer.
+// The raw and XML image formats and the file writer, on real files in a temporary folder.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -12,19 +11,14 @@
 
 #include "files/file_error.h"
 #include "files/image_files.h"
-#include "image/grid_views.h"
-#include "recording_grids.h"
+#include "image_bytes.h"
 
 using namespace quillon;
 
+using testing::Bytes;
+using testing::ReadAll;
+
 namespace {
-QByteArray Bytes(const EdidImage& image) {
-    return QByteArray(reinterpret_cast<const char*>(image.data()), 256);
-}
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
-}
 // What a load gave: the image's bytes, or "error <number>", or "parser: <reason>".
 QByteArray Loaded(const std::string& path, EdidImage& image) {
     const LoadOutcome outcome = LoadImageFile(path, image);
@@ -214,34 +208,6 @@ class TestImageFiles : public QObject {
         QVERIFY(!inPlace);
         QCOMPARE(ReadAll(target), QByteArray(256, 0x33));
         QCOMPARE(newFile ? newFile->number : 0, EACCES);
-    }
-
-    // Every EDID of the corpus loads as its first 256 bytes, shows red exactly the ends of its
-    // bad blocks, and saves back byte for byte. The corpus lies beside the checkout.
-    void corpusRoundTrip() {
-        const QDir corpus(QStringLiteral(QUILLON_CORPUS_DIR));
-        if (!corpus.exists()) QSKIP("no EDID corpus beside this checkout (../shared/edid-corpus)");
-        int bad = 0;
-        const QStringList names = corpus.entryList({"*.bin"}, QDir::Files);
-        QVERIFY(names.size() >= 100);
-        for (const QString& name : names) {
-            QByteArray expected = ReadAll(corpus.filePath(name)).left(256);
-            expected.append(QByteArray(256 - expected.size(), 0));
-            EdidImage image{};
-            QCOMPARE(Loaded(corpus.filePath(name).toStdString(), image), expected);
-            testing::RecordingGrids grids;
-            ShowImage(image, grids, [] { return true; });
-            QList<int> red, sums;
-            for (int n = 1; n <= 256; ++n)
-                if (grids.Red(n)) red << n;
-            for (int end : {128, 256})
-                if (std::accumulate(&image[end - 128], &image[end - 1] + 1, 0) % 256) sums << end;
-            QCOMPARE(red, sums);
-            bad += !red.isEmpty();
-            QVERIFY(!WriteBinaryFile(dir.filePath("copy.bin").toStdString(), image));
-            QCOMPARE(ReadAll(dir.filePath("copy.bin")), expected);
-        }
-        QVERIFY(bad >= 13);
     }
 };
 

