@@ -80,7 +80,7 @@ inline const Row kOwnRows[] = {
     {"read, window closed at byte 30", Read, CloseAt, Ok, 30, Some, Any, -1},
     {"read, late replies, adapter found by Clear", Read, SlowAgain, Late, 0, All, Any, -1, "", "",
      NoAdapter},
-    {"read, replugged, then Clear", Read, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 1},
+    {"read, replugged, then Clear", Read, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 2},
     {"read after Clear", Read, Act::Plain, Ok, 0, Red::Sums, Any, 513, "", "", Cleared},
     {"write after Clear writes nothing", Write, Act::Plain, Ok, 0, All, Unchanged, 1, "", "",
      Cleared},
@@ -88,8 +88,8 @@ inline const Row kOwnRows[] = {
     {"write, Return is No", Write, Return, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
      Held},
     {"write, Escape", Write, Escape, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
-    {"write, replugged, then Clear", Write, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 1},
-    {"scan, replugged, then Clear", Scan, Replug, Ok, 0, Unpainted, Any, -1, kFound, "", Usual, 1,
+    {"write, replugged, then Clear", Write, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 2},
+    {"scan, replugged, then Clear", Scan, Replug, Ok, 0, Unpainted, Any, -1, kFound, "", Usual, 2,
      Off},
     {"scan after Clear", Scan, Act::Plain, Ok, 0, Unpainted, Any, 257, kFound, "", Cleared, 0, Off},
     {"Clear finds an adapter, late replies", Clear, Act::Plain, Late, 0, Unpainted, Zeros, 0, "",
@@ -133,11 +133,13 @@ inline QList<Row> Rows() {
             text += ScanLine(std::uint8_t(address.toUInt(nullptr, 16)));
         static std::deque<std::string> texts;  // the rows point at their text
         texts.push_back(d.found && text.empty() ? kNone : text);
-        all << Row{d.name,  Cmd(int(d.op)), Act::Plain,
-                   d.fault, d.param,        scan ? Unpainted : Red(int(d.flagged)),
-                   Any,     d.sent,         texts.back().c_str(),
-                   "",      Usual,          d.runs & kWindowVm ? (d.runs & kWindow ? 1 : 2) : 0,
-                   Free,    d.also};
+        Row row{d.name,  Cmd(int(d.op)),      Act::Plain, d.fault,
+                d.param, Red(int(d.flagged)), Any,        d.sent};
+        if (scan) row.red = Unpainted;
+        row.text = texts.back().c_str();
+        row.vm = d.runs & kWindowVm ? (d.runs & kWindow ? 1 : 2) : 0;
+        row.also = d.also;
+        all << row;
     }
     for (const Row& row : kOwnRows) all << row;
     return all;

@@ -105,7 +105,7 @@ inline const DeviceRow kRows[] = {
     {"read, A1 refused", Read, RefuseA1, 0, All, kWindow},
     {"read, no memory", Read, NoMemory, 0, All, kCli | kWindowVm},
     {"read, late replies", Read, Late, 0, All, kBoth | kWindowVm},
-    {"read, adapter stopped", Read, Stopped, 0, All, kBoth | kWindowVm},
+    {"read, adapter stopped", Read, Stopped, 0, All, kCli | kWindowVm},
     {"write", Write, Ok, 0, Nothing, kAll},
     {"write 128 leaves block 2", Write128, Ok, 0, Nothing, kBoth},
     {"write, 128-byte memory", Write, OneBlock, 0, Differ, kBoth | kWindowVm},
@@ -120,7 +120,7 @@ inline const DeviceRow kRows[] = {
     {"write, write-protected, every fourth reply lost", Write, DropEvery, 4, All, kBoth, -1,
      nullptr, Protected},
     {"write, late replies", Write, Late, 0, All, kCli | kWindowVm},
-    {"write, adapter stopped", Write, Stopped, 0, All, kWindow | kWindowVm},
+    {"write, adapter stopped", Write, Stopped, 0, All, kWindowVm},
     {"scan", Scan, Ok, 0, Nothing, kAll, 257, "A0 A1"},
     {"scan, byte 0 answers", Scan, Device0, 0, Nothing, kBoth, 257, "0 1 A0 A1"},
     {"scan, A0 refused", Scan, RefuseA0, 0, Nothing, kBoth, 257, "A1"},
@@ -128,7 +128,7 @@ inline const DeviceRow kRows[] = {
     {"scan, every reply lost", Scan, Drop, -1, Some, kBoth, 6, ""},
     {"scan, unplugged since start-up", Scan, Absent, 0, Nothing, kBoth, 0, ""},
     {"scan, late replies", Scan, Late, 0, Some, kWindowVm},
-    {"scan, adapter stopped", Scan, Stopped, 0, Some, kWindow | kWindowVm, -1, ""},
+    {"scan, adapter stopped", Scan, Stopped, 0, Some, kWindowVm, -1, ""},
 };
 }  // namespace device_rows
 
