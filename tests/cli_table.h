@@ -171,13 +171,11 @@ class CliTable : public QObject {
         const bool writing = arguments.value(0) == "write";
         if (writing) model.Eeprom().Memory().fill(0xEE);
         if (row.fault != Fault::Ok || writing) model.Eeprom().SetWriteCycle({});
-        model.SetInstantTimeouts(row.fault != Fault::Late);  // a late reply must come late
         if (!*row.line) arguments << "--json";
         const EdidImage before = model.Eeprom().Memory();
         IowKitHandle held = 0;
         if (row.setup == Busy) QVERIFY((held = IowKitOpenDevice()) != 0);
-        Apply(model, row.fault, row.param);
-        Apply(model, row.also, 0);
+        Apply(model, row.fault, row.param, row.also);
         const bool asked = row.setup == AnswerYes || row.setup == AnswerNo;
         const CliRun run = run_(arguments, row.setup);
         IowKitCloseDevice(held);
@@ -203,7 +201,7 @@ class CliTable : public QObject {
         }
         if (row.status == 1 && !writing) return;
         QVERIFY2(json["exit_status"].toInt(-1) == row.status, qPrintable(why));
-        const QStringList wrong = AgainstMemory(row, arguments, json, memory, before);
+        const QStringList wrong = ListedAgainstMemory(row, arguments, json, memory, before);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("; ") + '\n' + why));
         if (row.found) {
             QJsonArray found;
@@ -223,9 +221,9 @@ class CliTable : public QObject {
     // status as they give it (3 when some byte got no answer, else 4 when some differs), a
     // read's file, and the block verdicts against the sums of what the memory holds (a write:
     // of the file).
-    QStringList AgainstMemory(const CliRow& row, const QStringList& arguments,
-                              const QJsonObject& json, const EdidImage& memory,
-                              const EdidImage& before) {
+    QStringList ListedAgainstMemory(const CliRow& row, const QStringList& arguments,
+                                    const QJsonObject& json, const EdidImage& memory,
+                                    const EdidImage& before) {
         const QString& command = arguments[0];
         const int status = json["exit_status"].toInt();
         if (!QStringList{"read", "write", "verify"}.contains(command) || status == 1 ||
@@ -254,8 +252,8 @@ class CliTable : public QObject {
                 if (item["read"].isDouble()) reported.valuesRead[k] = item["read"].toInt();
             }
         std::ranges::sort(reported.flagged);
-        wrong << testing::AgainstMemory(reported, row.flagged, command == "write", count, meant,
-                                        memory, before);
+        wrong << AgainstMemory(reported, row.flagged, command == "write", count, meant, memory,
+                               before);
         if (json.contains("blocks")) {
             QJsonArray blocks;
             const QList<int> bad = BadBlockEnds(command == "write" ? meant : memory, count);

@@ -78,6 +78,9 @@ inline constexpr char kNone[] = "No Devices found on I2C Buss";
 inline constexpr char kNoFile[] = "Error Number:  2\r\nError Msg   : No such file or directory";
 inline const Row kOwnRows[] = {
     {"read, window closed at byte 30", Read, CloseAt, Ok, 30, Some, Any, -1},
+    {"write, window closed at byte 1", Write, CloseAt, Ok, 1, Some, Any, -1},
+    {"write, window closed at byte 200", Write, CloseAt, Ok, 200, Some, Any, -1},
+    {"write, window closed at byte 200 of the read-back", Write, CloseAt, Ok, 456, Some, Any, -1},
     {"read, late replies, adapter found by Clear", Read, SlowAgain, Late, 0, All, Any, -1, "", "",
      NoAdapter},
     {"read, replugged, then Clear", Read, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 2},
@@ -317,7 +320,6 @@ class CommandTable : public QObject {
         const bool file = row.cmd == Cmd::Open || row.cmd == Cmd::Save,
                    clear = row.cmd == Cmd::Clear,
                    writing = row.cmd == Cmd::Write || row.cmd == Cmd::Write128;
-        model().SetInstantTimeouts(row.fault != Fault::Late);  // a late reply must come late
         model().SetPresent(row.pre != Pre::NoAdapter);
         window = std::make_unique<Form1>();
         window->show();
@@ -344,8 +346,7 @@ class CommandTable : public QObject {
         // The memory's write cycle is met by the plain write only (and the rows about it).
         if (writing && (row.fault != Fault::Ok || row.act != Act::Plain))
             model().Eeprom().SetWriteCycle({});
-        Apply(model(), row.fault, row.param);
-        Apply(model(), row.also, 0);
+        Apply(model(), row.fault, row.param, row.also);
         if (row.act == Act::Replug) {  // plugged in again in its power-on state, then Clear
             model().SetPresent(false);
             model().SetPresent(true);
@@ -428,8 +429,9 @@ class CommandTable : public QObject {
         const IowKitHandle handleBefore = window->iowHandle();
         const std::string nameBefore = window->edidFile();
         int sentAtClose = -1;
-        AtByte closer(*window, row.act == Act::CloseAt ? row.param : 0,
-                      [&] { sentAtClose = int(WrittenI2c().size()), window->close(); });
+        AtByte closer(  // past 256: in the read-back
+            *window, row.act == Act::CloseAt ? (row.param - 1) % 256 + 1 : 0,
+            [&] { sentAtClose = int(WrittenI2c().size()), window->close(); }, 1 + row.param / 257);
         model().ClearTraffic();
         gatedSamples_ = 0;
         QElapsedTimer timer;
@@ -460,7 +462,8 @@ class CommandTable : public QObject {
         const int count = row.cmd == Read128 || row.cmd == Write128 ? 128 : 256;
         const bool drawn = row.cmd == Open && !window->edidFile().empty();
         const bool read = (row.cmd == Read || row.cmd == Read128) && row.act != Act::CloseAt;
-        const bool writing = (row.cmd == Write || row.cmd == Write128) && !declined;
+        const bool writing =
+            (row.cmd == Write || row.cmd == Write128) && !declined && row.act != Act::CloseAt;
         Reported red;
         EdidImage shown{};
         for (int n = 1; n <= 256; ++n) {

@@ -5,9 +5,8 @@
 // real driver), the device rows that both the window's table and the command line's run, and
 // the one oracle that holds what a command reported against what the memory holds afterwards.
 
-#include <QList>
+#include <QMap>
 #include <QStringList>
-#include <numeric>
 
 #include "image_bytes.h"
 #include "iow/virtual/virtual_adapter.h"
@@ -24,7 +23,7 @@ enum class Fault {
 // Sets `fault` on the adapter or its memory; `param` counts exchanges (Unplug), replies (Drop,
 // -1: all; DropEvery: every nth), milliseconds (Cycle) or names an offset (Spoil) or a value
 // (Fill). Ok sets nothing.
-inline void Apply(iow::VirtualAdapter& model, Fault fault, int param) {
+inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
     using enum Fault;
     auto& eeprom = model.Eeprom();
     switch (fault) {
@@ -64,6 +63,14 @@ inline void Apply(iow::VirtualAdapter& model, Fault fault, int param) {
         case Ok:
             return;
     }
+}
+
+// A row's faults: `fault` with its parameter and `also` without. Time-outs pass at once unless
+// a reply must come late.
+inline void Apply(iow::VirtualAdapter& model, Fault fault, int param, Fault also) {
+    model.SetInstantTimeouts(fault != Fault::Late && also != Fault::Late);
+    ApplyOne(model, fault, param);
+    ApplyOne(model, also, 0);
 }
 
 enum class Op { Read, Read128, Write, Write128, Scan };

@@ -49,29 +49,6 @@ class TestDeviceCommands : public QObject {
         for (int k = 0; k < 256 && write; ++k)
             QCOMPARE(TheVirtualAdapter().Eeprom().Memory()[k], std::uint8_t((k + 1) * 7));
     }
-
-    void aRefusedYieldEndsTheCommand_data() {
-        QTest::addColumn<bool>("write");
-        QTest::addColumn<int>("refuseYield");
-        for (int yield : {0, 1, 2, 3, 200, 511}) {
-            QTest::addRow("read, yield %d", yield) << false << yield;
-            QTest::addRow("write, yield %d", yield) << true << yield;
-        }
-    }
-    void aRefusedYieldEndsTheCommand() {
-        QFETCH(bool, write);
-        QFETCH(int, refuseYield);
-        RecordingWindow window;
-        window.refuseYield = refuseYield;
-        std::size_t exchangesAtRefusal = 0;
-        window.onRefusal = [&] { exchangesAtRefusal = TheVirtualAdapter().TrafficLog().size(); };
-        write ? WriteEdid(window) : ReadEdid(window);
-        QCOMPARE(window.yields, refuseYield + 1);
-        QCOMPARE(window.grids.log.last(), QStringLiteral("yield"));
-        // The request already on the wire may stand; nothing is sent or read after it.
-        QCOMPARE(TheVirtualAdapter().TrafficLog().size(), exchangesAtRefusal);
-        QVERIFY(window.buttonsEnabled);
-    }
 };
 
 int main(int argc, char* argv[]) {

@@ -25,21 +25,26 @@ inline void TypeName(QFileDialog* dialog, const QString& path) {
 }
 
 // Runs `action` once, during a yield of the running command, when the hex grid's current
-// cell is the cell of byte `byteNumber` (its progress mark); never for byte 0.
+// cell (its progress mark) comes to the cell of byte `byteNumber` for the `visit`th time (a
+// write's read-back comes to it again); never for byte 0.
 class AtByte : public QObject {
   public:
-    AtByte(Form1& window, int byteNumber, std::function<void()> action) {
-        connect(&timer_, &QTimer::timeout, this, [this, &window, byteNumber, action] {
+    AtByte(Form1& window, int byteNumber, std::function<void()> action, int visit = 1) {
+        connect(&timer_, &QTimer::timeout, this, [=, this, &window] {
             const EdidGrid* grid = window.hexGrid();
-            if (window.commandRunning() && grid->currentRow() == CellOf(byteNumber).row &&
-                grid->currentColumn() == CellOf(byteNumber).column)
-                timer_.stop(), action();
+            const bool there = window.commandRunning() &&
+                               grid->currentRow() == CellOf(byteNumber).row &&
+                               grid->currentColumn() == CellOf(byteNumber).column;
+            if (there && !there_ && ++visits_ == visit) timer_.stop(), action();
+            there_ = there;
         });
         if (byteNumber > 0) timer_.start(0);
     }
 
   private:
     QTimer timer_;
+    bool there_ = false;
+    int visits_ = 0;
 };
 
 }  // namespace quillon::testing
