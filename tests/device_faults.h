@@ -5,8 +5,11 @@
 // real driver), the device rows that both the window's table and the command line's run, and
 // the one oracle that holds what a command reported against what the memory holds afterwards.
 
+#include <signal.h>
+
 #include <QMap>
 #include <QStringList>
+#include <atomic>
 
 #include "image_bytes.h"
 #include "iow/virtual/virtual_adapter.h"
@@ -16,13 +19,20 @@ namespace quillon::testing {
 // clang-format off
 enum class Fault {
     Ok, Absent, Unplug, Drop, DropEvery, RefuseA0, RefuseA1, NoMemory, Cycle, Protected, Flipped,
-    OneBlock, Spoil, Fill, Late, Stopped, Device0
+    OneBlock, Spoil, Fill, Late, Stopped, Device0, LoseChunk, SmallPages, StopMidway, Interrupt,
+    Paced, Iow56
 };
 // clang-format on
 
-// Sets `fault` on the adapter or its memory; `param` counts exchanges (Unplug), replies (Drop,
-// -1: all; DropEvery: every nth), milliseconds (Cycle) or names an offset (Spoil) or a value
-// (Fill). Ok sets nothing.
+// The quillon-cli run that an Interrupt signals (this process when it runs in-process); set by
+// the runner while the program runs, 0 otherwise.
+inline std::atomic<pid_t> interruptedProcess{0};
+
+// Sets `fault` on the adapter or its memory; `param` counts exchanges (Unplug, StopMidway,
+// Interrupt: SIGINT), replies (Drop, -1: all; DropEvery: every nth; LoseChunk: the one after
+// `param`), milliseconds (Cycle) or names an offset (Spoil) or a value (Fill). Ok sets nothing.
+// SmallPages: a memory with 4-byte pages. Paced: replies at the adapter's pace. Iow56: the
+// adapter an IO-Warrior 56 (64-byte reports).
 inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
     using enum Fault;
     auto& eeprom = model.Eeprom();
@@ -60,6 +70,20 @@ inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
             return model.SetTakingReports(false);
         case Device0:
             return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0));
+        case LoseChunk:
+            return model.DropReplyAfter(param);
+        case SmallPages:
+            return eeprom.SetPageBytes(4);
+        case StopMidway:
+            return model.StopAfterExchanges(param);
+        case Interrupt:
+            return model.AfterExchanges(param, [] {
+                if (const pid_t pid = interruptedProcess) ::kill(pid, SIGINT);
+            });
+        case Paced:
+            return model.SetPaced(true);
+        case Iow56:
+            return model.SetKind(iow::VirtualAdapter::Kind::Iow56);
         case Ok:
             return;
     }
@@ -106,7 +130,7 @@ inline const DeviceRow kRows[] = {
     {"read, block 2 spoiled", Read, Spoil, 200, Nothing, kWindow},
     {"read 128 keeps block 2", Read128, Fill, 0x41, Nothing, kBoth | kWindowVm, 257},
     {"read, unplugged since start-up", Read, Absent, 0, All, kBoth, 0},
-    {"read, unplugged after 101", Read, Unplug, 101, Some, kAll},
+    {"read, unplugged after 21", Read, Unplug, 21, Some, kAll},
     {"read, every fourth reply lost", Read, DropEvery, 4, Scattered, kBoth},
     {"read, every reply lost", Read, Drop, -1, All, kWindow},
     {"read, A1 refused", Read, RefuseA1, 0, All, kWindow},
@@ -117,7 +141,7 @@ inline const DeviceRow kRows[] = {
     {"write 128 leaves block 2", Write128, Ok, 0, Nothing, kBoth},
     {"write, 128-byte memory", Write, OneBlock, 0, Differ, kBoth | kWindowVm},
     {"write, unplugged since start-up", Write, Absent, 0, All, kBoth, 0},
-    {"write, unplugged after 101", Write, Unplug, 101, All, kAll},
+    {"write, unplugged after 21", Write, Unplug, 21, All, kAll},
     {"write, one reply lost", Write, Drop, 1, Some, kWindow},
     {"write, A1 refused", Write, RefuseA1, 0, All, kWindow},
     {"write, no memory", Write, NoMemory, 0, All, kWindow | kWindowVm},

@@ -20,7 +20,7 @@ class AdapterRig {
     virtual VirtualAdapter& Model() = 0;
     // A freshly plugged adapter with no faults and an empty traffic log.
     virtual void Fresh() = 0;
-    virtual std::uint32_t ProductId() const { return VirtualAdapter::kProductId; }
+    std::uint32_t ProductId() { return Model().ProductId(); }
     // Calls that would have hung on the real system, one line each; empty when none.
     virtual std::string Violations() { return {}; }
     // Whether the traffic log records the reports read (a real USB stack hands them to the

@@ -1,4 +1,6 @@
 // quillon-cli's table in-process, on the virtual adapter.
+#include <unistd.h>
+
 #include "cli/command_line.h"
 #include "cli_table.h"
 #include "virtual_rig.h"
@@ -17,7 +19,9 @@ quillon::testing::CliRun RunInProcess(const QStringList& arguments,
                                       if (lines.isEmpty()) return std::nullopt;
                                       return lines.takeFirst();
                                   }};
+    quillon::testing::interruptedProcess = ::getpid();
     run.status = quillon::cli::RunCommandLine(QStringList{"quillon-cli"} + arguments, console);
+    quillon::testing::interruptedProcess = 0;
     return run;
 }
 

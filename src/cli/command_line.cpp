@@ -9,16 +9,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <array>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <variant>
 
-#include "cli/console_session.h"
 #include "commands/device_commands.h"
 #include "files/image_files.h"
 #include "image/byte_cells.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
+#include "transfer/range_transfer.h"
 
 namespace quillon::cli {
 
@@ -40,7 +41,9 @@ Exit status:
   3  the memory did not answer for some bytes
   4  bytes differ from the file, or a write did not hold (a write-protected memory)
   5  the file could not be read or written
-When both 3 and 4 apply, the status is 3.)";
+  6  interrupted (SIGINT or SIGTERM): the memory may hold part of the image; what was
+     written has been read back and every byte not written or not verified is listed
+When both 3 and 4 apply, the status is 3. A second signal ends the program at once.)";
 
 struct Request {
     QString command;
@@ -48,6 +51,7 @@ struct Request {
     std::int16_t byteCount = kByteCountTwoBlocks;
     bool yes = false;
     QString serial;
+    int pageBytes = kDefaultPageBytes;
 };
 
 // What a command came to: the status, one line for the operator, the result lines, and the
@@ -189,9 +193,63 @@ void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
     outcome.json["blocks"] = blocks;
 }
 
-void Read(const Request& request, ConsoleSession& session, Outcome& outcome) {
+// The first SIGINT or SIGTERM asks the transfer to stop; the second ends the program.
+std::atomic<bool> stopRequested{false};
+
+extern "C" void OnStopSignal(int) {
+    if (stopRequested.exchange(true)) ::_exit(kExitInterrupted);
+}
+
+// Installs the stop handlers for its lifetime.
+class StopSignals {
+  public:
+    StopSignals() {
+        stopRequested = false;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (int k = 0; k < 2; ++k) sigaction(kSignals[k], &action, &saved_[k]);
+    }
+    ~StopSignals() {
+        for (int k = 0; k < 2; ++k) sigaction(kSignals[k], &saved_[k], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+    struct sigaction saved_[2]{};
+};
+
+// A progress bar on `err`, drawn only on a terminal: the pass, a bar and the byte number.
+TransferProgress ProgressBar(Console& console) {
+    if (!console.errIsTerminal) return nullptr;
+    return [&console](const char* pass, int done, int total) {
+        constexpr int kBarCells = 32;
+        const int filled = done * kBarCells / total;
+        console.err << '\r' << QString(pass).leftJustified(9) << " [" << QString(filled, u'#')
+                    << QString(kBarCells - filled, u'.') << "] " << done << '/' << total;
+        if (done == total) console.err << '\n';
+        console.err << Qt::flush;
+    };
+}
+
+QString InterruptedText(const Outcome& outcome) {
+    return QString(
+               "Interrupted: %1 bytes not written or not verified; the memory may hold part "
+               "of the image.")
+        .arg(outcome.lines.size());
+}
+
+void Read(const Request& request, IowKitHandle handle, Console& console, Outcome& outcome) {
     const int count = request.byteCount;
-    outcome.status = AddFaults(outcome, ReadEdid(session).faults);
+    const TransferOutcome read = ReadRange(handle, count, ProgressBar(console), &stopRequested);
+    outcome.status = AddFaults(outcome, read.faults);
+    if (read.interrupted) {
+        outcome.status = kExitInterrupted;
+        outcome.message = QString("Interrupted; %1 not written.").arg(request.file);
+        return;
+    }
     if (outcome.status != kExitDone) {
         outcome.message = QString("The memory did not answer for %1 of %2 bytes; %3 not written.")
                               .arg(outcome.json["failed"].toArray().size())
@@ -199,8 +257,8 @@ void Read(const Request& request, ConsoleSession& session, Outcome& outcome) {
                               .arg(request.file);
         return;
     }
-    AddBlockVerdicts(outcome, session.EdidData(), count);
-    if (auto error = WriteBinaryFile(LocalPath(request.file), session.EdidData(), count)) {
+    AddBlockVerdicts(outcome, read.memory, count);
+    if (auto error = WriteBinaryFile(LocalPath(request.file), read.memory, count)) {
         outcome.status = kExitFileError;
         outcome.message = FileErrorText("write", request.file, *error);
         return;
@@ -208,48 +266,51 @@ void Read(const Request& request, ConsoleSession& session, Outcome& outcome) {
     outcome.message = QString("Read %1 bytes into %2.").arg(count).arg(request.file);
 }
 
-void Verify(const Request& request, const EdidImage& expected, ConsoleSession& session,
-            Outcome& outcome) {
-    const std::vector<ByteFault> unread = ReadEdid(session).faults;
-    const EdidImage& memory = session.EdidData();
+void Verify(const Request& request, const EdidImage& expected, IowKitHandle handle,
+            Console& console, Outcome& outcome) {
+    const TransferOutcome read =
+        ReadRange(handle, request.byteCount, ProgressBar(console), &stopRequested);
     std::vector<ByteFault> faults;
-    auto next = unread.begin();
+    auto next = read.faults.begin();
     for (int k = 0; k < request.byteCount; ++k) {
-        const bool read = next == unread.end() || next->offset != k;
-        if (!read) ++next;
-        if (!read || memory[k] != expected[k])
-            faults.push_back({k, expected[k], read ? std::optional(memory[k]) : std::nullopt});
+        const bool got = next == read.faults.end() || next->offset != k;
+        if (!got) ++next;
+        if (!got || read.memory[k] != expected[k])
+            faults.push_back({k, expected[k], got ? std::optional(read.memory[k]) : std::nullopt});
     }
     outcome.status = AddFaults(outcome, faults);
-    if (outcome.status == kExitDone) AddBlockVerdicts(outcome, memory, request.byteCount);
+    if (outcome.status == kExitDone) AddBlockVerdicts(outcome, read.memory, request.byteCount);
     outcome.message =
-        outcome.status == kExitDone ? QString("The memory holds %1.").arg(request.file)
+        read.interrupted              ? (outcome.status = kExitInterrupted, "Interrupted.")
+        : outcome.status == kExitDone ? QString("The memory holds %1.").arg(request.file)
         : outcome.status == kExitNoAnswer
             ? QString("The memory did not answer for some bytes.")
             : QString("%1 bytes differ from %2.").arg(faults.size()).arg(request.file);
 }
 
-void Write(const Request& request, const EdidImage& image, ConsoleSession& session,
+void Write(const Request& request, const EdidImage& image, IowKitHandle handle, Console& console,
            Outcome& outcome) {
-    session.EdidData() = image;
-    const CommandOutcome written = WriteEdid(session);
-    if (!written.finished) {
-        outcome.status = kExitUsage;
-        outcome.message = "Not confirmed; nothing written.";
-        return;
-    }
+    const TransferOutcome written = ProgramRange(
+        handle, image, request.byteCount, request.pageBytes, ProgressBar(console), &stopRequested);
     AddBlockVerdicts(outcome, image, request.byteCount);
     outcome.status = AddFaults(outcome, written.faults);
+    if (written.interrupted) {
+        outcome.status = kExitInterrupted;
+        outcome.message = InterruptedText(outcome);
+        return;
+    }
     outcome.message =
         outcome.status == kExitDone ? QString("Wrote and verified %1 bytes.").arg(request.byteCount)
         : outcome.status == kExitNoAnswer
             ? QString("The memory did not answer for some bytes.")
-            : QString("%1 bytes did not hold (a write-protected memory, or a smaller one?).")
+            : QString(
+                  "%1 bytes did not hold (a write-protected memory, a smaller one, or one "
+                  "with smaller pages than --page-bytes?).")
                   .arg(written.faults.size());
 }
 
-void Scan(ConsoleSession& session, Outcome& outcome) {
-    const ScanOutcome scan = ScanBus(session);
+void Scan(IowKitHandle handle, Outcome& outcome) {
+    const BusScan scan = ScanAddresses(handle);
     QJsonArray acknowledged;
     for (std::uint8_t address : scan.acknowledged) {
         acknowledged.append(address);
@@ -302,18 +363,21 @@ Outcome Run(const Request& request, Console& console) {
     auto opened = OpenChosenAdapter(request.serial);
     if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
     const Adapter adapter = std::get<Adapter>(opened);
-    std::vector<QString> passes{"reading"};
-    if (command == "write") passes = {"writing", "checking"};
-    ConsoleSession session(adapter.handle, request.byteCount,
-                           console.errIsTerminal ? &console.err : nullptr, passes,
-                           [&] { return AskBeforeWriting(request, adapter, console); });
     Outcome outcome;
     outcome.json["adapter_serial"] = adapter.serial;
-    if (command == "read") Read(request, session, outcome);
-    if (command == "verify") Verify(request, fileImage, session, outcome);
-    if (command == "write") Write(request, fileImage, session, outcome);
-    if (command == "scan") Scan(session, outcome);
+    if (command == "write" && !AskBeforeWriting(request, adapter, console)) {
+        IowKitCloseDevice(adapter.handle);
+        return Fail(kExitUsage, "Not confirmed; nothing written.");
+    }
+    {
+        const StopSignals stopSignals;
+        if (command == "read") Read(request, adapter.handle, console, outcome);
+        if (command == "verify") Verify(request, fileImage, adapter.handle, console, outcome);
+        if (command == "write") Write(request, fileImage, adapter.handle, console, outcome);
+    }
+    if (command == "scan") Scan(adapter.handle, outcome);
     if (command == "info") Info(adapter, outcome);
+    IowKitCloseDevice(adapter.handle);
     return outcome;
 }
 
@@ -349,7 +413,12 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
         "serial", "The adapter with this serial number, of several (default: the first).",
         "serial");
     const QCommandLineOption json("json", "Print the outcome as one JSON object.");
-    parser.addOptions({bytes, yes, serial, json});
+    const QCommandLineOption pageBytes(
+        "page-bytes",
+        "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
+        "family takes; 1 writes a byte at a time).",
+        "bytes", QString::number(kDefaultPageBytes));
+    parser.addOptions({bytes, yes, serial, json, pageBytes});
     parser.addPositionalArgument("command", "read, write, verify, scan or info.");
     parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
 
@@ -382,6 +451,10 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
                                : request.command + " takes no FILE.");
     const QString byteText = parser.value(bytes);
     if (byteText != "128" && byteText != "256") return usage("--bytes takes 128 or 256.");
+    const int page = parser.value(pageBytes).toInt();
+    if (std::ranges::find(kPageSizes, page) == std::end(kPageSizes))
+        return usage("--page-bytes takes 1, 4, 8 or 16.");
+    request.pageBytes = page;
     request.file = positional.value(1);
     request.byteCount = static_cast<std::int16_t>(byteText.toInt());
     request.yes = parser.isSet(yes);

@@ -19,6 +19,7 @@ enum ExitStatus : int {
     kExitNoAnswer = 3,     // the memory did not answer for some bytes
     kExitBytesDiffer = 4,  // bytes differ from the file, or a write did not hold
     kExitFileError = 5,    // the file could not be read or written
+    kExitInterrupted = 6,  // SIGINT or SIGTERM: the memory may hold part of the image
 };
 
 // Where the program talks: results on `out`, messages and the progress bar on `err`.
@@ -31,7 +32,9 @@ struct Console {
     std::function<std::optional<QString>()> readLine;
 };
 
-// Runs the command line `arguments` (the program's name first). Returns the exit status.
+// Runs the command line `arguments` (the program's name first). Returns the exit status. While
+// a transfer runs, a first SIGINT or SIGTERM stops it after the page under way (what was
+// written is read back and reported, status 6); a second ends the program at once.
 int RunCommandLine(const QStringList& arguments, Console& console);
 
 // The whole program on the process's own standard streams.

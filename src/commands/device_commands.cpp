@@ -14,27 +14,6 @@ namespace {
 
 std::uint8_t OffsetOf(int byteNumber) { return static_cast<std::uint8_t>((byteNumber - 1) % 256); }
 
-// Whether the adapter still answers during one command. Each unanswered exchange costs a read
-// time-out and a quiet wait (or the driver's one-second write time-out), so after a few in a
-// row the command stops talking to the adapter: the bytes not done stay red, and an adapter
-// that died ends the command in seconds rather than minutes.
-class AdapterAnswers {
-  public:
-    static constexpr int kUnansweredExchangesBeforeGivingUp = 5;
-
-    // Switches the I2C function on: an adapter plugged in again since start-up has it off.
-    // The enable report gets no reply; when it cannot be written the adapter is not answering.
-    explicit AdapterAnswers(IowKitHandle handle)
-        : unanswered_(IicEnable(handle, 1) == std::tuple_size_v<I2cReport>
-                          ? 0
-                          : kUnansweredExchangesBeforeGivingUp) {}
-    bool Answering() const { return unanswered_ < kUnansweredExchangesBeforeGivingUp; }
-    void Note(bool noAnswer) { unanswered_ = noAnswer ? unanswered_ + 1 : 0; }
-
-  private:
-    int unanswered_;
-};
-
 // The end of a device command's frame: close the adapter, then the gating sees the handle
 // that the command opened, then the handle is dropped.
 CommandOutcome EndDeviceCommand(CommandWindow& window, std::vector<ByteFault> faults) {

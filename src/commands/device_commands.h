@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands/command_window.h"
+#include "image/byte_fault.h"
 
 namespace quillon {
 
@@ -16,15 +17,6 @@ namespace quillon {
 // backends' own default is five times longer): an adapter answers within milliseconds, and
 // an unanswered exchange costs this much and as much again in the quiet wait after it.
 inline constexpr std::uint32_t kReadTimeoutMs = 200;
-
-// A byte that did not end as it should: the value meant for it (none for a read, or for a cell
-// that held no byte) and the value the memory gave back (none when it did not answer).
-struct ByteFault {
-    int offset = 0;
-    std::optional<std::uint8_t> expected;
-    std::optional<std::uint8_t> found;
-    friend bool operator==(const ByteFault&, const ByteFault&) = default;
-};
 
 // What a read or write came to, for a caller that reports it in words rather than colours.
 struct CommandOutcome {

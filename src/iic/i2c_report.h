@@ -1,10 +1,14 @@
 #pragma once
 
-// The 8-byte reports that the program exchanges with the adapter's I2C function on pipe 1,
-// and how a reply is read. Plain data, no adapter calls.
+// The reports that the program exchanges with the adapter's I2C function on pipe 1, and how a
+// reply is read. The window's reports are 8 bytes; the block reports are as long as the
+// adapter's (8 on an IO-Warrior 24, 64 on an IO-Warrior 56), of which two bytes are the report
+// id and the flags or count. Plain data, no adapter calls.
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace quillon {
 
@@ -19,6 +23,8 @@ inline constexpr std::uint8_t kReportI2cWrite = 2;
 inline constexpr std::uint8_t kReportI2cRead = 3;
 
 // Flags of a write request (byte 1): start before, stop after, and the byte count.
+inline constexpr std::uint8_t kWriteStartFlag = 0x80;
+inline constexpr std::uint8_t kWriteStopFlag = 0x40;
 inline constexpr std::uint8_t kWriteStartTwoBytes = 0x82;        // set address, no stop
 inline constexpr std::uint8_t kWriteStartStopThreeBytes = 0xC3;  // byte write
 inline constexpr std::uint8_t kWriteStartStopOneByte = 0xC1;     // address probe
@@ -49,6 +55,20 @@ constexpr I2cReport ProbeReport(std::uint8_t addressByte) {
     return {kReportI2cWrite, kWriteStartStopOneByte, addressByte, 0, 0, 0, 0, 0};
 }
 
+// The data bytes that one report of `reportBytes` carries: what a write report sends and what
+// one reply to a read request holds.
+constexpr int ReportPayloadBytes(int reportBytes) { return reportBytes - 2; }
+
+// A page write as the data sheet lays it out: the first report starts the transaction with the
+// memory's address byte and `offset`, then data fills each report; the last report stops it.
+std::vector<std::vector<std::uint8_t>> PageWriteReports(std::uint8_t offset,
+                                                        std::span<const std::uint8_t> data,
+                                                        int reportBytes);
+
+// A read request for `count` bytes (1..the payload of one report) from the memory's address
+// pointer: one reply carries them all.
+std::vector<std::uint8_t> ChunkReadReport(int count, int reportBytes);
+
 // What a reply read says about the request that it answers.
 enum class ReplyVerdict {
     Done,            // every byte went through
@@ -58,8 +78,8 @@ enum class ReplyVerdict {
 
 // Verdict on the reply to a write request of `byteCount` bytes, `readCount` being what the
 // reply read returned.
-constexpr ReplyVerdict WriteReplyVerdict(const I2cReport& reply, std::uint32_t readCount,
-                                         int byteCount) {
+constexpr ReplyVerdict WriteReplyVerdict(std::span<const std::uint8_t> reply,
+                                         std::uint32_t readCount, int byteCount) {
     if (readCount == 0 || reply[0] != kReportI2cWrite) return ReplyVerdict::Failed;
     const int acknowledged = reply[1] & kReplyCountMask;
     if ((reply[1] & kReplyErrorFlag) == 0 && acknowledged == byteCount) return ReplyVerdict::Done;
@@ -67,9 +87,10 @@ constexpr ReplyVerdict WriteReplyVerdict(const I2cReport& reply, std::uint32_t r
 }
 
 // Whether the reply to a read request carries a byte.
-constexpr bool ReadReplyCarriesData(const I2cReport& reply, std::uint32_t readCount) {
+constexpr bool ReadReplyCarriesData(std::span<const std::uint8_t> reply, std::uint32_t readCount,
+                                    int byteCount = 1) {
     return readCount > 0 && reply[0] == kReportI2cRead && (reply[1] & kReplyErrorFlag) == 0 &&
-           (reply[1] & kReplyCountMask) >= 1;
+           (reply[1] & kReplyCountMask) >= byteCount;
 }
 
 }  // namespace quillon

@@ -1,12 +1,16 @@
 #pragma once
 
-// The four link operations over the adapter's I2C function. Each builds its request in one
-// 8-byte buffer, writes it on pipe 1 and reads one reply into the same buffer (none after
-// the enable report).
+// The link operations over the adapter's I2C function. The window's four build each request in
+// one 8-byte buffer, write it on pipe 1 and read one reply into the same buffer (none after the
+// enable report). The block operations use the adapter's full report size: a page written in as
+// few reports as it allows, a read in chunks of one reply each.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "iic/i2c_report.h"
 #include "iow/iowkit.h"
@@ -60,5 +64,44 @@ IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std:
 
 // Whether a device acknowledges `addressByte` (0..255, either direction).
 IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte);
+
+// --- Block operations, for reports of `reportBytes` (8 or 64) ---
+
+// Sets the memory's address pointer to `offset`, polling its acknowledge over a write cycle.
+IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset, int reportBytes);
+
+// Reads `count` bytes (1..ReportPayloadBytes) from the memory's address pointer with one read
+// request, whose one reply carries them. A reply is never shared between requests: the
+// adapter's replies carry no sequence number, so a lost chunk of a longer request could not be
+// told from the next one.
+struct IicChunk {
+    std::vector<std::uint8_t> bytes;  // `count` bytes, or empty
+    bool noAnswer = false;
+};
+IicChunk IicReadChunk(IowKitHandle handle, int count, int reportBytes);
+
+// Writes `data` (one page of the memory, up to 16 bytes) at `offset` in one transaction; while
+// the memory does not acknowledge its address (busy with a write cycle) the first report is
+// sent again, within kAckPollLimit. ok when every report's bytes were acknowledged.
+IicWriteResult IicWritePage(IowKitHandle handle, std::uint8_t offset,
+                            std::span<const std::uint8_t> data, int reportBytes);
+
+// Whether the adapter still answers during one command. Each unanswered exchange costs a read
+// time-out and a quiet wait (or the driver's one-second write time-out), so after a few in a
+// row the command stops talking to the adapter: the bytes not done are faults, and an adapter
+// that died ends the command in seconds rather than minutes.
+class AdapterAnswers {
+  public:
+    static constexpr int kUnansweredExchangesBeforeGivingUp = 5;
+
+    // Switches the I2C function on: an adapter plugged in again since start-up has it off.
+    // The enable report gets no reply; when it cannot be written the adapter is not answering.
+    explicit AdapterAnswers(IowKitHandle handle);
+    bool Answering() const { return unanswered_ < kUnansweredExchangesBeforeGivingUp; }
+    void Note(bool noAnswer) { unanswered_ = noAnswer ? unanswered_ + 1 : 0; }
+
+  private:
+    int unanswered_;
+};
 
 }  // namespace quillon

@@ -254,16 +254,17 @@ void EmulatedIowarrior::HandleSetup(const void* raw) {
 
 // An I2C report for the model; its reply goes into the queue.
 void EmulatedIowarrior::HandleReport(std::uint8_t* bytes, std::size_t length) {
-    std::uint8_t report[VirtualAdapter::kReportBytes] = {};
-    std::memcpy(report, bytes, std::min<std::size_t>(length, sizeof report));
-    std::optional<VirtualAdapter::Reply> reply;
+    std::vector<std::uint8_t> report(bytes, bytes + length);
+    report.resize(static_cast<std::size_t>(model_.ReportBytes(1)), 0);
+    std::vector<VirtualAdapter::Reply> replies;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (model_.TakingReports()) model_.Receive(1, report, sizeof report, Clock::now(), reply);
+    if (model_.TakingReports())
+        model_.Receive(1, report.data(), report.size(), Clock::now(), replies);
     if (!model_.Connected()) {
         lostByModel_ = true;  // the model pulled its plug: so does the gadget
         running_ = false;
-    } else if (reply) {
-        queue_.push_back(*reply);
+    } else {
+        for (auto& reply : replies) queue_.push_back(std::move(reply));
     }
     wake_.notify_all();
 }

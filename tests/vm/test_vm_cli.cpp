@@ -25,8 +25,11 @@ quillon::testing::CliRun RunProcess(const QStringList& arguments,
             if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(127);
         });
     process.start(qEnvironmentVariable("QUILLON_CLI"), arguments);
+    quillon::testing::interruptedProcess = static_cast<pid_t>(process.processId());
     quillon::testing::CliRun run;
-    if (!process.waitForFinished(kProcessLimitMs)) {
+    const bool finished = process.waitForFinished(kProcessLimitMs);
+    quillon::testing::interruptedProcess = 0;
+    if (!finished) {
         process.kill();
         process.waitForFinished();
         return run;

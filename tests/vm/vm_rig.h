@@ -13,6 +13,7 @@ namespace quillon::iow {
 class VmRig : public AdapterRig {
   public:
     explicit VmRig(std::uint32_t productId) : productId_(productId), emulator_(model_, productId) {
+        model_.Reset(Kind());
         model_.SetConnectionWatcher([this] { Follow(); });
         Follow();
     }
@@ -26,13 +27,16 @@ class VmRig : public AdapterRig {
     }
     void Fresh() override {
         emulator_.Unplug();
-        model_.Reset();  // plugs it in again, through the watcher
+        model_.Reset(Kind());  // plugs it in again, through the watcher
     }
-    std::uint32_t ProductId() const override { return productId_; }
     bool SeesReads() const override { return false; }
     bool Ready() const { return emulator_.OnBus(); }
 
   private:
+    VirtualAdapter::Kind Kind() const {
+        return productId_ == VirtualAdapter::kProductIow56 ? VirtualAdapter::Kind::Iow56
+                                                           : VirtualAdapter::Kind::Iow24;
+    }
     void Follow() {
         if (!model_.Connected()) return emulator_.Unplug();
         if (emulator_.OnBus()) return;

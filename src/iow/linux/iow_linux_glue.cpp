@@ -19,6 +19,7 @@
 #include "iow/linux/linux_syscalls.h"
 #include "iow/no_adapter.h"
 #include "iow/reply_sync.h"
+#include "iow/report_size.h"
 #include "iow/serial_number.h"
 
 namespace quillon::iow {
@@ -243,6 +244,11 @@ std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* 
         std::min<std::uint32_t>(length, static_cast<std::uint32_t>(report.size()));
     std::copy_n(report.begin(), count, buffer);
     return count;
+}
+
+std::uint32_t quillon::iow::ReportBytes(IowKitHandle handle, std::uint32_t pipe) {
+    const OpenLinuxAdapter* adapter = TheBackend().handles.Find(handle);
+    return adapter != nullptr && ValidPipe(pipe) ? adapter->reportSize[pipe] : 0;
 }
 
 std::uint32_t IowKitGetProductId(IowKitHandle handle) {

@@ -45,14 +45,16 @@ class PlainI2cDevice : public I2cDevice {
 
 // A 24C02 serial EEPROM: 256 bytes at address bytes 0xA0/0xA1. The first byte written after
 // a start sets the address pointer; further bytes are stored at the pointer, which wraps
-// within its 8-byte page. Reads return bytes from the pointer, which then moves on. A stop
-// after stored bytes starts the write cycle, during which the memory acknowledges nothing.
-// Its 128-byte variant (a 24C01 or 24LC21A in older displays) ignores the address's high bit:
-// offset k and k + 128 are the same cell, so Memory() shows each byte twice.
+// within its page (8 bytes on a 24C02; some memories of the family have 4 or 16). Reads return
+// bytes from the pointer, which then moves on. A stop after stored bytes starts the write cycle,
+// during which the memory acknowledges nothing. Its 128-byte variant (a 24C01 or 24LC21A in older
+// displays) ignores the address's high bit: offset k and k + 128 are the same cell, so Memory()
+// shows each byte twice.
 class Eeprom24C02 : public I2cDevice {
   public:
     static constexpr std::uint8_t kAddressByte = 0xA0;
     static constexpr auto kDefaultWriteCycle = std::chrono::milliseconds(5);
+    static constexpr int kDefaultPageBytes = 8;
 
     Eeprom24C02() { memory_.fill(0xFF); }
 
@@ -66,11 +68,11 @@ class Eeprom24C02 : public I2cDevice {
             expectingWordAddress_ = false;
         } else if (writeProtected_) {
             // WP tied high: the byte is acknowledged, nothing is stored, no write cycle.
-            pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
+            pointer_ = NextInPage();
         } else {
             memory_[pointer_] = corrupted_.count(pointer_) ? value ^ kCorruptedBit : value;
             if (oneBlock_) memory_[pointer_ ^ 0x80] = memory_[pointer_];
-            pointer_ = static_cast<std::uint8_t>((pointer_ & 0xF8) | ((pointer_ + 1) & 0x07));
+            pointer_ = NextInPage();
             storedSinceStart_ = true;
         }
         return true;
@@ -85,6 +87,8 @@ class Eeprom24C02 : public I2cDevice {
 
     std::array<std::uint8_t, 256>& Memory() { return memory_; }
     void SetWriteCycle(Clock::duration cycle) { writeCycle_ = cycle; }
+    // The page a write wraps in: a power of two.
+    void SetPageBytes(int bytes) { pageMask_ = static_cast<std::uint8_t>(bytes - 1); }
     // Faults of the memory itself: its write-protect pin held high, and cells that store one
     // bit wrong (kCorruptedBit flipped).
     static constexpr std::uint8_t kCorruptedBit = 0x10;
@@ -97,7 +101,12 @@ class Eeprom24C02 : public I2cDevice {
     }
 
   private:
+    std::uint8_t NextInPage() const {
+        return static_cast<std::uint8_t>((pointer_ & ~pageMask_) | ((pointer_ + 1) & pageMask_));
+    }
+
     std::array<std::uint8_t, 256> memory_{};
+    std::uint8_t pageMask_ = kDefaultPageBytes - 1;
     std::uint8_t pointer_ = 0;
     bool expectingWordAddress_ = false;
     bool storedSinceStart_ = false;

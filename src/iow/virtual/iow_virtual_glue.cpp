@@ -1,6 +1,8 @@
 // The IowKit functions over the emulated adapter. Its replies wait in one queue, as in the
-// kernel driver: 15 at most (the oldest is dropped), kept across close and open, each ready
-// once its latency has passed. The same reply rules as on a real adapter apply (reply_sync.h).
+// kernel driver: once more than 15 have arrived unread the oldest is dropped; they are kept
+// across close and open, each arriving once its latency (and the pace) has passed. A report
+// shorter than the pipe's report size is padded with zeros, as the Linux backend does. The same
+// reply rules as on a real adapter apply (reply_sync.h).
 #include <deque>
 #include <thread>
 
@@ -8,6 +10,7 @@
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
 #include "iow/reply_sync.h"
+#include "iow/report_size.h"
 #include "iow/serial_number.h"
 #include "iow/virtual/virtual_backend.h"
 
@@ -46,7 +49,11 @@ class VirtualQueue : public ReportQueue {
     Take TryTake(std::vector<std::uint8_t>& report) override {
         if (!backend_.adapter.Connected()) return Take::Gone;
         auto& replies = backend_.replies;
-        if (replies.empty() || replies.front().readyAt > Clock::now()) return Take::Empty;
+        const auto now = Clock::now();
+        std::size_t arrived = 0;
+        while (arrived < replies.size() && replies[arrived].readyAt <= now) ++arrived;
+        for (; arrived > kQueuedReplies; --arrived) replies.pop_front();
+        if (arrived == 0) return Take::Empty;
         report.assign(replies.front().bytes.begin(), replies.front().bytes.end());
         replies.pop_front();
         return Take::Got;
@@ -125,14 +132,16 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
                                 Clock::now() + std::chrono::milliseconds(backend.timeoutMs));
         return 0;
     }
-    std::optional<quillon::iow::VirtualAdapter::Reply> reply;
-    if (!backend.adapter.Receive(pipe, buffer, length, Clock::now(), reply)) return 0;
+    const std::uint32_t reportBytes = backend.adapter.ReportBytes(pipe);
+    if (length > reportBytes) return 0;
+    std::vector<std::uint8_t> report(buffer, buffer + length);
+    report.resize(reportBytes, 0);
+    std::vector<quillon::iow::VirtualAdapter::Reply> replies;
+    if (!backend.adapter.Receive(pipe, report.data(), report.size(), Clock::now(), replies))
+        return 0;
     if (pipe == kIowPipeI2c) {
         backend.sync.RequestSent(buffer[0]);
-        if (reply) {
-            if (backend.replies.size() == quillon::iow::kQueuedReplies) backend.replies.pop_front();
-            backend.replies.push_back(*reply);
-        }
+        for (auto& reply : replies) backend.replies.push_back(std::move(reply));
     }
     return length;
 }
@@ -159,7 +168,12 @@ std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* 
 }
 
 std::uint32_t IowKitGetProductId(IowKitHandle handle) {
-    return TheBackend().handles.Find(handle) ? quillon::iow::VirtualAdapter::kProductId : 0;
+    return TheBackend().handles.Find(handle) ? TheBackend().adapter.ProductId() : 0;
+}
+
+std::uint32_t quillon::iow::ReportBytes(IowKitHandle handle, std::uint32_t pipe) {
+    auto& backend = TheBackend();
+    return backend.handles.Find(handle) && pipe <= 1 ? backend.adapter.ReportBytes(pipe) : 0;
 }
 
 std::uint32_t IowKitGetRevision(IowKitHandle handle) {

@@ -13,7 +13,6 @@ constexpr std::uint8_t kReportRead = 3;
 constexpr std::uint8_t kFlagStart = 0x80;
 constexpr std::uint8_t kFlagStop = 0x40;
 constexpr std::uint8_t kReplyError = 0x80;  // a byte was not acknowledged
-constexpr int kMaxPayload = 6;              // data bytes in one 8-byte report
 }  // namespace
 
 const std::array<std::uint8_t, 256>& SampleEdid() {
@@ -28,8 +27,10 @@ const std::array<std::uint8_t, 256>& SampleEdid() {
 
 VirtualAdapter::VirtualAdapter() { Reset(); }
 
-void VirtualAdapter::Reset() {
+void VirtualAdapter::Reset(Kind kind) {
     ++plugs_;
+    kind_ = kind;
+    paced_ = false;
     devices_.clear();
     auto eeprom = std::make_unique<Eeprom24C02>();
     eeprom->Memory() = SampleEdid();
@@ -54,11 +55,16 @@ void VirtualAdapter::ClearFaults() {
     exchanges_ = 0;
     dropReplies_ = 0;
     dropEvery_ = 0;
+    dropAfter_ = -1;
+    stopAfter_ = -1;
+    actionAfter_ = -1;
+    action_ = nullptr;
     refused_.clear();
     eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
     eeprom_->SetWriteProtected(false);
     eeprom_->SetCorruptedOffsets({});
     eeprom_->SetHoldsOneBlock(false);
+    eeprom_->SetPageBytes(Eeprom24C02::kDefaultPageBytes);
     if (connectionWatcher_) connectionWatcher_();
 }
 
@@ -69,14 +75,19 @@ void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, s
 }
 
 bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
-                             Clock::time_point now, std::optional<Reply>& reply) {
-    reply.reset();
-    if (!Connected() || !takingReports_ || pipe > 1 || length != kReportBytes) {
+                             Clock::time_point now, std::vector<Reply>& replies) {
+    replies.clear();
+    if (!Connected() || !takingReports_ || pipe > 1 ||
+        length != static_cast<std::size_t>(ReportBytes(pipe))) {
         return false;
     }
     if (pipe == 1 && unplugAfter_ >= 0 && exchanges_ >= unplugAfter_) {
         unplugged_ = true;
         ++plugs_;
+        return false;
+    }
+    if (pipe == 1 && stopAfter_ >= 0 && exchanges_ >= stopAfter_) {
+        takingReports_ = false;
         return false;
     }
     if (recording_) {
@@ -86,21 +97,31 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
     if (pipe == 0) {
         return true;  // IO port reports: taken, never answered
     }
-    ++exchanges_;
-    Report request{};
-    std::copy(bytes, bytes + kReportBytes, request.begin());
-    const std::optional<Report> answer = HandleI2cRequest(request, now);
-    if (!answer) {
-        return true;
+    if (++exchanges_ == actionAfter_ && action_) action_();
+    for (const Report& answer : HandleI2cRequest(Report(bytes, bytes + length), now)) {
+        if (dropReplies_ != 0) {
+            if (dropReplies_ > 0) --dropReplies_;
+            continue;
+        }
+        if (dropAfter_ >= 0 && dropAfter_-- == 0) continue;
+        if (dropEvery_ > 0 && ++repliesSinceDropEvery_ % dropEvery_ == 0) continue;
+        replies.push_back(Reply{answer, ReadyAt(now)});
     }
-    if (dropReplies_ != 0) {
-        if (dropReplies_ > 0) --dropReplies_;
-        return true;
-    }
-    if (dropEvery_ > 0 && ++repliesSinceDropEvery_ % dropEvery_ == 0) return true;
-    lastReadyAt_ = std::max(now + latency_, lastReadyAt_);
-    reply = Reply{*answer, lastReadyAt_};
     return true;
+}
+
+// Replies leave in the order of their requests, each after the latency; paced, at most one per
+// interval, on the interval's tick.
+Clock::time_point VirtualAdapter::ReadyAt(Clock::time_point now) {
+    Clock::time_point ready = std::max(now + latency_, lastReadyAt_);
+    if (paced_) {
+        const Clock::duration interval =
+            kind_ == Kind::Iow56 ? Clock::duration(kIow56Interval) : kIow24Interval;
+        if (lastReadyAt_ != Clock::time_point{}) ready = std::max(ready, lastReadyAt_ + interval);
+        const auto ticks = (ready.time_since_epoch() + interval - Clock::duration(1)) / interval;
+        ready = Clock::time_point(ticks * interval);
+    }
+    return lastReadyAt_ = ready;
 }
 
 I2cDevice* VirtualAdapter::Addressed(std::uint8_t addressByte, Clock::time_point now) {
@@ -122,22 +143,24 @@ void VirtualAdapter::StopTransaction(Clock::time_point now) {
     }
 }
 
-std::optional<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Report& request,
-                                                                       Clock::time_point now) {
+std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Report& request,
+                                                                     Clock::time_point now) {
     const std::uint8_t id = request[0];
     if (id == kReportEnable) {
         i2cEnabled_ = request[1] != 0;
         StopTransaction(now);
-        return std::nullopt;  // the enable report is never answered
+        return {};  // the enable report is never answered
     }
     if (!i2cEnabled_) {
-        return std::nullopt;  // the I2C function is off: nothing answers
+        return {};  // the I2C function is off: nothing answers
     }
-    Report reply{};
+    const bool iow56 = kind_ == Kind::Iow56;
+    const int payload = ReportBytes(1) - 2;  // data bytes in one report
+    Report reply(request.size(), 0);
     reply[0] = id;
     if (id == kReportWrite) {
         const std::uint8_t flags = request[1];
-        const int count = std::min<int>(flags & 0x07, kMaxPayload);
+        const int count = std::min<int>(flags & (iow56 ? 0x3F : 0x07), payload);
         int acknowledged = 0;
         bool error = false;
         for (int k = 0; k < count && !error; ++k) {
@@ -160,27 +183,34 @@ std::optional<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Rep
             StopTransaction(now);
         }
         reply[1] = static_cast<std::uint8_t>((error ? kReplyError : 0) | acknowledged);
-        return reply;
+        return {reply};
     }
     if (id == kReportRead) {
-        const int count = std::min<int>(request[1], kMaxPayload);
+        // 1..255 bytes; the IOW56 reads 256 for a count of 0.
+        const int count = request[1] == 0 && iow56 ? 256 : request[1];
         // A read request follows a set-address write without a stop: the repeated start must
         // not start the memory's write cycle, so the open transaction ends without a stop.
         current_ = nullptr;
         I2cDevice* device = Addressed(request[2], now);
         if (device == nullptr || count == 0) {
             reply[1] = kReplyError;
-            return reply;
+            return {reply};
         }
         device->Start(true);
-        for (int k = 0; k < count; ++k) {
-            reply[2 + k] = device->Read();
+        std::vector<Report> chunks;
+        for (int done = 0; done < count;) {
+            const int n = std::min(payload, count - done);
+            Report chunk(request.size(), 0);
+            chunk[0] = id;
+            chunk[1] = static_cast<std::uint8_t>(n);
+            for (int k = 0; k < n; ++k) chunk[2 + k] = device->Read();
+            chunks.push_back(chunk);
+            done += n;
         }
         device->Stop(now);
-        reply[1] = static_cast<std::uint8_t>(count);
-        return reply;
+        return chunks;
     }
-    return std::nullopt;  // unknown report id: the function ignores it
+    return {};  // unknown report id: the function ignores it
 }
 
 }  // namespace quillon::iow

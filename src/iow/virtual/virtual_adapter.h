@@ -14,18 +14,26 @@
 
 namespace quillon::iow {
 
-// An emulated IO-Warrior 24 seen from the USB side: reports arrive on its two pipes, and its
-// I2C function (pipe 1) answers write and read requests from the devices on its bus. Holds
-// the faults that tests switch on. Plain and single-threaded: the caller passes the time.
+// An emulated IO-Warrior 24 or 56 seen from the USB side: reports arrive on its two pipes, and
+// its I2C function (pipe 1) answers write and read requests from the devices on its bus as the
+// data sheets lay them out: a write report carries a start and a stop flag and up to 6 (IOW24)
+// or 62 (IOW56) bytes and is acknowledged by one report; a read report asks for up to 255 bytes
+// (256 on the IOW56, count 0), which come back in chunks of 6 or 62, one report each. Holds the
+// faults that tests switch on. Plain and single-threaded: the caller passes the time.
 class VirtualAdapter {
   public:
-    static constexpr std::uint32_t kProductId = 0x1501;  // IO-Warrior 24
+    enum class Kind { Iow24, Iow56 };
+    static constexpr std::uint32_t kProductIow24 = 0x1501;
+    static constexpr std::uint32_t kProductIow56 = 0x1503;
     static constexpr std::uint32_t kRevision = 0x1021;
-    static constexpr int kReportBytes = 8;
-    using Report = std::array<std::uint8_t, kReportBytes>;
+    static constexpr int kLargestReportBytes = 64;
+    // An interrupt-in endpoint delivers at most one report per polling interval: the IOW24's
+    // low-speed endpoint as Linux schedules it, the IOW56's full-speed one.
+    static constexpr auto kIow24Interval = std::chrono::milliseconds(8);
+    static constexpr auto kIow56Interval = std::chrono::milliseconds(1);
 
     struct Reply {
-        Report bytes{};
+        std::vector<std::uint8_t> bytes;  // the pipe's report size
         Clock::time_point readyAt{};
     };
 
@@ -39,8 +47,17 @@ class VirtualAdapter {
 
     VirtualAdapter();
 
-    // Back to a freshly plugged adapter holding the sample EDID, with no faults.
-    void Reset();
+    // Back to a freshly plugged adapter holding the sample EDID, with no faults; an IOW24
+    // unless `kind` says otherwise, its replies unpaced.
+    void Reset(Kind kind = Kind::Iow24);
+    Kind GetKind() const { return kind_; }
+    void SetKind(Kind kind) { kind_ = kind; }
+    std::uint32_t ProductId() const { return kind_ == Kind::Iow56 ? kProductIow56 : kProductIow24; }
+    // The report size of `pipe`: 8, and 64 on the IOW56's I2C pipe.
+    int ReportBytes(std::uint32_t pipe) const { return kind_ == Kind::Iow56 && pipe == 1 ? 64 : 8; }
+    // Replies leave at the kind's pace, at most one per polling interval, as a real USB host
+    // collects them; unpaced they leave as soon as they are made (and any latency passed).
+    void SetPaced(bool paced) { paced_ = paced; }
 
     // Takes every fault away, as if the adapter had never had one; the memory, the I2C
     // function's state and the traffic log stay.
@@ -66,6 +83,19 @@ class VirtualAdapter {
     }
     // The next `count` replies are lost (-1: all of them) and reads time out.
     void DropReplies(int count) { dropReplies_ = count; }
+    // The reply after the next `skipped` ones is lost (a chunk in the middle of a read).
+    void DropReplyAfter(int skipped) { dropAfter_ = skipped; }
+    // After `exchanges` more requests on the I2C pipe the adapter takes no reports any more.
+    void StopAfterExchanges(int exchanges) {
+        stopAfter_ = exchanges;
+        exchanges_ = 0;
+    }
+    // Runs `action` once, when the I2C pipe has taken `exchanges` more requests.
+    void AfterExchanges(int exchanges, std::function<void()> action) {
+        actionAfter_ = exchanges;
+        action_ = std::move(action);
+        exchanges_ = 0;
+    }
     // Every `nth` reply from now on is lost (0: none).
     void DropEveryReply(int nth) {
         dropEvery_ = nth;
@@ -94,10 +124,11 @@ class VirtualAdapter {
     // adapter (with nothing of the old one queued) from the same one.
     std::uint32_t PlugCount() const { return plugs_; }
     std::string SerialNumber() const { return "0000A5E1"; }
-    // One report written on `pipe`. Returns false when the adapter did not take it (not
-    // connected, bad pipe or length). A reply, when the function gives one, is in `reply`.
+    // One report written on `pipe` (ReportBytes long). Returns false when the adapter did not
+    // take it (not connected, bad pipe or length). The replies it gives, in order, are in
+    // `replies`.
     bool Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
-                 Clock::time_point now, std::optional<Reply>& reply);
+                 Clock::time_point now, std::vector<Reply>& replies);
 
     // Every report written to and read from the adapter, in order.
     const std::vector<Traffic>& TrafficLog() const { return traffic_; }
@@ -110,7 +141,9 @@ class VirtualAdapter {
         i2cEnabled_ = false;
         current_ = nullptr;
     }
-    std::optional<Report> HandleI2cRequest(const Report& request, Clock::time_point now);
+    using Report = std::vector<std::uint8_t>;
+    std::vector<Report> HandleI2cRequest(const Report& request, Clock::time_point now);
+    Clock::time_point ReadyAt(Clock::time_point now);
     I2cDevice* Addressed(std::uint8_t addressByte, Clock::time_point now);
     void StopTransaction(Clock::time_point now);
 
@@ -122,6 +155,10 @@ class VirtualAdapter {
     int unplugAfter_ = -1;
     int exchanges_ = 0;
     int dropReplies_ = 0;
+    int dropAfter_ = -1;
+    int stopAfter_ = -1;
+    int actionAfter_ = -1;
+    std::function<void()> action_;
     int dropEvery_ = 0;
     int repliesSinceDropEvery_ = 0;
     bool instantTimeouts_ = false;
@@ -129,6 +166,8 @@ class VirtualAdapter {
     Clock::duration latency_{};
     Clock::time_point lastReadyAt_{};
     bool i2cEnabled_ = false;
+    Kind kind_ = Kind::Iow24;
+    bool paced_ = false;
 
     Eeprom24C02* eeprom_ = nullptr;
     std::vector<std::unique_ptr<I2cDevice>> devices_;
