@@ -5,8 +5,11 @@
 # the package that linux-image-amd64 depends on, unpacked into the build folder, never
 # installed. Prints the driver's kernel lines, one "N passed, M failed" line, and fails on
 # any failure or when anything needed is missing.
+# With "bench" as its second argument it runs the benchmark of the command line through the
+# driver (bench/vm/) instead, from a build made with -DQUILLON_BENCH=ON, and prints its table.
 set -euo pipefail
 build=$(realpath "${1:-build}")
+mode=${2:-tests}
 vm="$build/vm"
 mkdir -p "$vm"
 fail() { echo "vm stage: $*" >&2; exit 1; }
@@ -47,7 +50,9 @@ copy_with_libraries() {  # file, destination folder in the guest
         [ -e "$ir$lib" ] || cp -L "$lib" "$ir$lib"
     done
 }
-for program in "$build/tests/test_vm_driver" "$build/tests/test_vm_window" "$build/tests/test_vm_cli"; do
+programs=("$build/tests/test_vm_driver" "$build/tests/test_vm_window" "$build/tests/test_vm_cli")
+[ "$mode" = bench ] && programs=("$build/bench/bench_vm_cli")
+for program in "${programs[@]}"; do
     [ -x "$program" ] || fail "$program is not built"
     copy_with_libraries "$program" /tests
 done
@@ -98,6 +103,11 @@ if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
 fi
 if [ "$accel" = tcg ]; then boot tcg 1500; fi
 tr -d '\r' < "$vm/console.log" | sed -n '/== guest up/,/== guest done/p' > "$vm/stage.log"
+if [ "$mode" = bench ]; then
+    grep '^|' "$vm/stage.log" || fail "the benchmark printed nothing (console: $vm/console.log)"
+    echo "(through the VM's $accel)"
+    exit 0
+fi
 cat "$vm/stage.log"
 grep -q "== guest done" "$vm/stage.log" || fail "the guest did not finish (console: $vm/console.log)"
 passed=$(awk '/^Totals:/ {p += $2} END {print p + 0}' "$vm/stage.log")

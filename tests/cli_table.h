@@ -60,11 +60,11 @@ inline const CliRow kOwnRows[] = {
     {"verify", "verify image.bin", Plain, 0, "The memory holds", 1},
     {"verify another image", "verify other.bin", Plain, 4, "2 bytes differ", 1},
     {"verify, unplugged midway", "verify image.bin", Plain, 3, "The memory did not answer", 0, "",
-     Unplug, 21, Flagged::Some},
+     Unplug, 3, Flagged::Some},
     // The block transfers: a lost chunk marks its bytes, pages that the memory does not take
     // in time or wraps, a stop mid-page, SIGINT; at the adapter's pace; on an IO-Warrior 56.
     {"read, a chunk lost midway", "read read.bin", Plain, 3, "The memory did not answer", 1, "",
-     LoseChunk, 10, Flagged::Some},
+     LoseChunk, 2, Flagged::Some},
     {"write, pages refused past the poll limit", "write --yes image.bin", Plain, 3,
      "The memory did not answer", 1, "", Cycle, 30, Flagged::Some},
     {"write, a memory of 4-byte pages", "write --yes image.bin", Plain, 4, "%1 bytes did not hold",
@@ -81,8 +81,7 @@ inline const CliRow kOwnRows[] = {
      Flagged::Nothing},
     {"write, IO-Warrior 56, paced", "write --yes image.bin", Plain, 0, "Wrote", 0, "", Iow56, 0,
      Flagged::Nothing, Paced},
-    {"read, IO-Warrior 56, a chunk lost", "read read.bin", Plain, 3, "The memory did not answer", 0,
-     "", LoseChunk, 2, Flagged::Some, Iow56},
+
     {"info", "info", Plain, 0, ""},
     {"write to the adapter of a serial", "write --yes --serial 0000A5E1 image.bin", Plain, 0,
      "Wrote"},

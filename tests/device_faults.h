@@ -130,7 +130,7 @@ inline const DeviceRow kRows[] = {
     {"read, block 2 spoiled", Read, Spoil, 200, Nothing, kWindow},
     {"read 128 keeps block 2", Read128, Fill, 0x41, Nothing, kBoth | kWindowVm, 257},
     {"read, unplugged since start-up", Read, Absent, 0, All, kBoth, 0},
-    {"read, unplugged after 21", Read, Unplug, 21, Some, kAll},
+    {"read, unplugged after 3", Read, Unplug, 3, Some, kAll},
     {"read, every fourth reply lost", Read, DropEvery, 4, Scattered, kBoth},
     {"read, every reply lost", Read, Drop, -1, All, kWindow},
     {"read, A1 refused", Read, RefuseA1, 0, All, kWindow},

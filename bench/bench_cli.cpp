@@ -1,0 +1,65 @@
+// Times quillon-cli's read and write (with its read-back) of 256 bytes in-process on the virtual
+// adapter kept at a real adapter's pace (one interrupt-in report per polling interval: 8 ms on an
+// IO-Warrior 24, 1 ms on an IO-Warrior 56), against the floor that pace and the memory allow. A
+// benchmark, not a test: it prints figures and judges nothing.
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "iow/virtual/virtual_backend.h"
+#include "transfer_floor.h"
+
+namespace {
+
+using quillon::iow::VirtualAdapter;
+using Clock = std::chrono::steady_clock;
+using namespace quillon::bench;
+constexpr int kRuns = 7;
+double RunMs(const QStringList& arguments) {
+    QByteArray out, err;
+    QTextStream outStream(&out), errStream(&err);
+    quillon::cli::Console console{outStream, errStream, false, false, nullptr};
+    const auto start = Clock::now();
+    const int status =
+        quillon::cli::RunCommandLine(QStringList{"quillon-cli"} + arguments, console);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (status != 0) std::fprintf(stderr, "status %d: %s\n", status, err.constData());
+    return ms;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString image = dir.filePath("image.bin");
+    std::printf("| quillon-cli, 256 bytes, paced virtual adapter | time | floor | ratio |\n");
+    std::printf("|---|---|---|---|\n");
+    for (const auto kind : {VirtualAdapter::Kind::Iow24, VirtualAdapter::Kind::Iow56}) {
+        const bool iow56 = kind == VirtualAdapter::Kind::Iow56;
+        const double intervalMs = iow56 ? 1 : 8;
+        const int payload = iow56 ? 62 : 6;
+        for (const bool write : {false, true}) {
+            std::vector<double> times;
+            for (int run = 0; run < kRuns; ++run) {
+                quillon::iow::TheVirtualAdapter().Reset(kind);
+                quillon::iow::TheVirtualAdapter().SetPaced(true);
+                if (run == 0 && !write) RunMs({"read", image});  // the image that write uses
+                times.push_back(write ? RunMs({"write", "--yes", image}) : RunMs({"read", image}));
+            }
+            std::sort(times.begin(), times.end());
+            const double median = times[times.size() / 2];
+            const double floor =
+                write ? WriteFloorMs(payload, intervalMs) : ReadFloorMs(payload, intervalMs);
+            std::printf("| %s, %s | %.0f ms | %.0f ms | %.3f |\n",
+                        iow56 ? "IO-Warrior 56" : "IO-Warrior 24",
+                        write ? "write with read-back" : "read", median, floor, median / floor);
+        }
+    }
+    return 0;
+}
