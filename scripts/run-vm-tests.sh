@@ -89,7 +89,8 @@ INIT
 chmod +x "$ir/init"
 (cd "$ir" && find . | cpio -o -H newc 2>/dev/null | gzip -1 > "$vm/initramfs.gz")
 
-# 3. Boot: KVM when it can boot the kernel here, otherwise TCG.
+# 3. Boot: KVM when it can boot the kernel here, otherwise TCG. Under KVM the guest is up within
+# seconds; where it is not after 30 (some hosts' KVM cannot boot this kernel), TCG takes over.
 boot() {  # accel, seconds
     timeout "$2" qemu-system-x86_64 -accel "$1" -m 512 -smp 1 -nographic -no-reboot \
         -kernel "$vmlinuz" -initrd "$vm/initramfs.gz" \
@@ -98,8 +99,17 @@ boot() {  # accel, seconds
 command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86 is missing"
 accel=tcg
 if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
-    boot kvm 120
-    if grep -q "== guest up" "$vm/console.log"; then accel=kvm; fi
+    boot kvm 1500 &
+    booting=$!
+    for _ in $(seq 30); do
+        sleep 1
+        if grep -q "== guest up" "$vm/console.log" 2>/dev/null; then accel=kvm; break; fi
+        kill -0 "$booting" 2>/dev/null || break
+    done
+    if [ "$accel" != kvm ]; then
+        pkill -P "$booting" timeout || true  # timeout passes the signal on to QEMU
+    fi
+    wait "$booting" || true
 fi
 if [ "$accel" = tcg ]; then boot tcg 1500; fi
 tr -d '\r' < "$vm/console.log" | sed -n '/== guest up/,/== guest done/p' > "$vm/stage.log"

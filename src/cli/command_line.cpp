@@ -11,12 +11,15 @@
 #include <array>
 #include <csignal>
 #include <iostream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <variant>
 
 #include "commands/device_commands.h"
 #include "files/image_files.h"
 #include "image/byte_cells.h"
+#include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
 #include "transfer/range_transfer.h"
@@ -33,6 +36,12 @@ Commands:
   verify FILE   compares the memory with an image file
   scan          lists the address bytes that answer on the I2C bus, one a line
   info          the adapter's product id, revision and serial number, and how many are attached
+  list          every attached adapter: serial number, product id, and whether another program
+                holds it
+
+Several adapters (--adapter A --adapter B, or --all) run write, verify, scan or info at the same
+time, each on its own: one progress line each on a terminal, one JSON object per adapter per
+line with --json, and the worst status of theirs in this order: 5, 6, 2, 3, 4, 0.
 
 Exit status:
   0  done, and every byte verified
@@ -50,7 +59,8 @@ struct Request {
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
     bool yes = false;
-    QString serial;
+    QStringList adapters;  // serial numbers; empty: the first free one
+    bool all = false;
     int pageBytes = kDefaultPageBytes;
 };
 
@@ -119,28 +129,36 @@ QString NoAdapterText(iow::NoAdapterReason reason) {
     return "No IO-Warrior adapter found. Plug one in: lsusb lists it as 07c0:15xx.";
 }
 
-// Opens the adapters and keeps the one asked for (the first without --serial), with the read
-// time-out the commands are made for.
+// Opens the adapter with serial number `wanted` (empty: the first attached that no other program
+// holds) and nothing else, with the read time-out the commands are made for.
 std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted) {
-    const IowKitHandle first = IowKitOpenDevice();
-    if (first == 0) return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
-    Adapter chosen{first, SerialOf(first)};
-    if (!wanted.isEmpty()) {
-        chosen = {};
-        QStringList attached;
-        for (std::uint32_t k = 1; k <= IowKitGetNumDevs(); ++k) {
-            const IowKitHandle handle = IowKitGetDeviceHandle(k);
-            attached << SerialOf(handle);
-            if (attached.back() == wanted && chosen.handle == 0) chosen = {handle, wanted};
+    const std::vector<iow::AttachedAdapter> attached = iow::ListAttachedAdapters();
+    QString serial = wanted;
+    for (const auto& adapter : attached)
+        if (serial.isEmpty() && adapter.access == iow::AttachedAdapter::Access::Free)
+            serial = QString::fromStdString(adapter.serial);
+    // Adapters without a serial number can only be opened all together.
+    const IowKitHandle handle =
+        serial.isEmpty() ? IowKitOpenDevice() : iow::OpenAdapterWithSerial(serial.toStdString());
+    if (handle == 0 && wanted.isEmpty())
+        return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
+    if (handle == 0) {  // why, as the adapters are now
+        QStringList serials;
+        for (const auto& adapter : iow::ListAttachedAdapters()) {
+            serials << QString::fromStdString(adapter.serial);
+            if (serials.back() != wanted) continue;
+            if (adapter.access == iow::AttachedAdapter::Access::Held)
+                return Fail(kExitNoAdapter,
+                            NoAdapterText(iow::NoAdapterReason::Busy)
+                                .replace("An IO-Warrior adapter", "Adapter " + wanted));
+            if (adapter.access == iow::AttachedAdapter::Access::Denied)
+                return Fail(kExitNoAdapter, NoAdapterText(iow::NoAdapterReason::NoPermission));
         }
-        if (chosen.handle == 0) {
-            IowKitCloseDevice(first);
-            return Fail(kExitNoAdapter, QString("No adapter with serial number %1; attached: %2.")
-                                            .arg(wanted, attached.join(", ")));
-        }
+        return Fail(kExitNoAdapter, QString("No adapter with serial number %1; attached: %2.")
+                                        .arg(wanted, serials.join(", ")));
     }
-    IowKitSetTimeout(chosen.handle, kReadTimeoutMs);
-    return chosen;
+    IowKitSetTimeout(handle, kReadTimeoutMs);
+    return Adapter{handle, SerialOf(handle)};
 }
 
 std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
@@ -241,9 +259,10 @@ QString InterruptedText(const Outcome& outcome) {
         .arg(outcome.lines.size());
 }
 
-void Read(const Request& request, IowKitHandle handle, Console& console, Outcome& outcome) {
+void Read(const Request& request, IowKitHandle handle, const TransferProgress& progress,
+          Outcome& outcome) {
     const int count = request.byteCount;
-    const TransferOutcome read = ReadRange(handle, count, ProgressBar(console), &stopRequested);
+    const TransferOutcome read = ReadRange(handle, count, progress, &stopRequested);
     outcome.status = AddFaults(outcome, read.faults);
     if (read.interrupted) {
         outcome.status = kExitInterrupted;
@@ -267,9 +286,8 @@ void Read(const Request& request, IowKitHandle handle, Console& console, Outcome
 }
 
 void Verify(const Request& request, const EdidImage& expected, IowKitHandle handle,
-            Console& console, Outcome& outcome) {
-    const TransferOutcome read =
-        ReadRange(handle, request.byteCount, ProgressBar(console), &stopRequested);
+            const TransferProgress& progress, Outcome& outcome) {
+    const TransferOutcome read = ReadRange(handle, request.byteCount, progress, &stopRequested);
     std::vector<ByteFault> faults;
     auto next = read.faults.begin();
     for (int k = 0; k < request.byteCount; ++k) {
@@ -288,10 +306,10 @@ void Verify(const Request& request, const EdidImage& expected, IowKitHandle hand
             : QString("%1 bytes differ from %2.").arg(faults.size()).arg(request.file);
 }
 
-void Write(const Request& request, const EdidImage& image, IowKitHandle handle, Console& console,
-           Outcome& outcome) {
-    const TransferOutcome written = ProgramRange(
-        handle, image, request.byteCount, request.pageBytes, ProgressBar(console), &stopRequested);
+void Write(const Request& request, const EdidImage& image, IowKitHandle handle,
+           const TransferProgress& progress, Outcome& outcome) {
+    const TransferOutcome written =
+        ProgramRange(handle, image, request.byteCount, request.pageBytes, progress, &stopRequested);
     AddBlockVerdicts(outcome, image, request.byteCount);
     outcome.status = AddFaults(outcome, written.faults);
     if (written.interrupted) {
@@ -327,7 +345,7 @@ void Scan(IowKitHandle handle, Outcome& outcome) {
 }
 
 void Info(const Adapter& adapter, Outcome& outcome) {
-    const auto adapters = static_cast<int>(IowKitGetNumDevs());
+    const auto adapters = static_cast<int>(iow::ListAttachedAdapters().size());
     const auto product = static_cast<int>(IowKitGetProductId(adapter.handle));
     const auto revision = static_cast<int>(IowKitGetRevision(adapter.handle));
     outcome.lines << QString("adapters: %1").arg(adapters)
@@ -339,49 +357,21 @@ void Info(const Adapter& adapter, Outcome& outcome) {
     outcome.json["revision"] = revision;
 }
 
-bool AskBeforeWriting(const Request& request, const Adapter& adapter, Console& console) {
+bool AskBeforeWriting(const Request& request, const QStringList& serials, Console& console) {
     if (request.yes) return true;
     console.err << QString("Overwrite %1 bytes of the memory on adapter %2 with %3? [y/N] ")
                        .arg(request.byteCount)
-                       .arg(adapter.serial, request.file)
+                       .arg(serials.join(", "), request.file)
                 << Qt::flush;
     const std::optional<QString> answer = console.readLine ? console.readLine() : std::nullopt;
     const QString word = answer.value_or(QString()).trimmed().toLower();
     return word == "y" || word == "yes";
 }
 
-Outcome Run(const Request& request, Console& console) {
-    const QString& command = request.command;
-    EdidImage fileImage{};
-    if (command == "write" || command == "verify") {
-        if (auto failed = LoadFile(request.file, fileImage)) return *failed;
-    }
-    if (command == "write" && !request.yes && !console.inIsTerminal)
-        return Fail(kExitUsage,
-                    "Standard input is not a terminal, so nobody can be asked before the memory "
-                    "is overwritten: add --yes.");
-    auto opened = OpenChosenAdapter(request.serial);
-    if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
-    const Adapter adapter = std::get<Adapter>(opened);
-    Outcome outcome;
-    outcome.json["adapter_serial"] = adapter.serial;
-    if (command == "write" && !AskBeforeWriting(request, adapter, console)) {
-        IowKitCloseDevice(adapter.handle);
-        return Fail(kExitUsage, "Not confirmed; nothing written.");
-    }
-    {
-        const StopSignals stopSignals;
-        if (command == "read") Read(request, adapter.handle, console, outcome);
-        if (command == "verify") Verify(request, fileImage, adapter.handle, console, outcome);
-        if (command == "write") Write(request, fileImage, adapter.handle, console, outcome);
-    }
-    if (command == "scan") Scan(adapter.handle, outcome);
-    if (command == "info") Info(adapter, outcome);
-    IowKitCloseDevice(adapter.handle);
-    return outcome;
-}
-
-void Print(const Outcome& outcome, const Request& request, bool json, Console& console) {
+// The outcome on the console; `adapter`, when given, starts each line and the message in words.
+void Print(const Outcome& outcome, const Request& request, bool json, Console& console,
+           const QString& adapter = QString()) {
+    const QString prefix = adapter.isEmpty() ? QString() : adapter + ": ";
     if (json) {
         QJsonObject object = outcome.json;
         object["command"] = request.command;
@@ -390,10 +380,152 @@ void Print(const Outcome& outcome, const Request& request, bool json, Console& c
         object["message"] = outcome.message;
         console.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     } else {
-        for (const QString& line : outcome.lines) console.out << line << '\n';
+        for (const QString& line : outcome.lines) console.out << prefix << line << '\n';
     }
     console.out << Qt::flush;
-    if (!outcome.message.isEmpty()) console.err << outcome.message << '\n' << Qt::flush;
+    if (!outcome.message.isEmpty()) console.err << prefix << outcome.message << '\n' << Qt::flush;
+}
+
+// The command on one open adapter, which it closes.
+Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidImage& fileImage,
+                     const TransferProgress& progress) {
+    const QString& command = request.command;
+    Outcome outcome;
+    outcome.json["adapter_serial"] = adapter.serial;
+    if (command == "read") Read(request, adapter.handle, progress, outcome);
+    if (command == "verify") Verify(request, fileImage, adapter.handle, progress, outcome);
+    if (command == "write") Write(request, fileImage, adapter.handle, progress, outcome);
+    if (command == "scan") Scan(adapter.handle, outcome);
+    if (command == "info") Info(adapter, outcome);
+    IowKitCloseDevice(adapter.handle);
+    return outcome;
+}
+
+void List(Outcome& outcome) {
+    QJsonArray adapters;
+    for (const auto& adapter : iow::ListAttachedAdapters()) {
+        const char* access = adapter.access == iow::AttachedAdapter::Access::Free ? "free"
+                             : adapter.access == iow::AttachedAdapter::Access::Held
+                                 ? "held"
+                                 : "no permission";
+        const QString serial = QString::fromStdString(adapter.serial);
+        const QString product = "0x" + QString::number(adapter.productId, 16).toUpper();
+        adapters.append(QJsonObject{{"serial", serial},
+                                    {"product_id", static_cast<int>(adapter.productId)},
+                                    {"access", access}});
+        outcome.lines << QString("%1 %2 %3").arg(serial, product, access);
+    }
+    outcome.json["adapters"] = adapters;
+    if (adapters.isEmpty()) outcome.message = "No IO-Warrior adapter attached.";
+}
+
+// What a command needs before any adapter: the file it writes from or compares with, and
+// someone to ask before a write.
+std::optional<Outcome> Prepare(const Request& request, Console& console, EdidImage& fileImage) {
+    if (request.command == "write" || request.command == "verify")
+        if (auto failed = LoadFile(request.file, fileImage)) return failed;
+    if (request.command == "write" && !request.yes && !console.inIsTerminal)
+        return Fail(kExitUsage,
+                    "Standard input is not a terminal, so nobody can be asked before the memory "
+                    "is overwritten: add --yes.");
+    return std::nullopt;
+}
+
+Outcome Run(const Request& request, Console& console) {
+    Outcome outcome;
+    if (request.command == "list") return List(outcome), outcome;
+    EdidImage fileImage{};
+    if (auto failed = Prepare(request, console, fileImage)) return *failed;
+    auto opened = OpenChosenAdapter(request.adapters.value(0));
+    if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
+    const Adapter adapter = std::get<Adapter>(opened);
+    if (request.command == "write" && !AskBeforeWriting(request, {adapter.serial}, console)) {
+        IowKitCloseDevice(adapter.handle);
+        return Fail(kExitUsage, "Not confirmed; nothing written.");
+    }
+    const StopSignals stopSignals;
+    return RunOnAdapter(request, adapter, fileImage, ProgressBar(console));
+}
+
+// How bad a status is when several adapters ran: the run ends with the worst.
+int Severity(int status) {
+    constexpr int kWorstFirst[] = {kExitFileError, kExitInterrupted, kExitNoAdapter,
+                                   kExitNoAnswer,  kExitBytesDiffer, kExitDone};
+    return int(std::end(kWorstFirst) - std::ranges::find(kWorstFirst, status));
+}
+
+// One progress line per adapter on a terminal, redrawn in place as any of them moves on.
+class ProgressLines {
+  public:
+    ProgressLines(Console& console, const QStringList& serials)
+        : console_(console), lines_(serials.size()), serials_(serials) {}
+    TransferProgress For(int index) {
+        if (!console_.errIsTerminal) return nullptr;
+        return [this, index](const char* pass, int done, int total) {
+            const std::lock_guard lock(mutex_);
+            lines_[index] =
+                QString("%1 %2 %3/%4").arg(serials_[index], QString(pass)).arg(done).arg(total);
+            if (drawn_) console_.err << QString("\x1b[%1A").arg(lines_.size());
+            for (const QString& line : lines_) console_.err << '\r' << line << "\x1b[K\n";
+            console_.err << Qt::flush;
+            drawn_ = true;
+        };
+    }
+
+  private:
+    Console& console_;
+    std::mutex mutex_;
+    QStringList lines_;
+    QStringList serials_;
+    bool drawn_ = false;
+};
+
+// The command on several adapters at once, one thread each. Returns the worst status.
+int RunSeveral(const Request& request, bool json, Console& console) {
+    EdidImage fileImage{};
+    if (auto failed = Prepare(request, console, fileImage)) {
+        Print(*failed, request, json, console);
+        return failed->status;
+    }
+    QStringList serials = request.adapters;
+    if (request.all)
+        for (const auto& adapter : iow::ListAttachedAdapters())
+            serials << QString::fromStdString(adapter.serial);
+    serials.removeDuplicates();
+    if (serials.isEmpty()) serials << QString();  // the open says that none is attached
+    std::vector<std::variant<Adapter, Outcome>> fixtures;
+    QStringList opened;
+    for (const QString& serial : serials) {
+        fixtures.push_back(OpenChosenAdapter(serial));
+        if (auto* adapter = std::get_if<Adapter>(&fixtures.back())) opened << adapter->serial;
+    }
+    if (request.command == "write" && !opened.isEmpty() &&
+        !AskBeforeWriting(request, opened, console)) {
+        for (auto& fixture : fixtures)
+            if (auto* adapter = std::get_if<Adapter>(&fixture)) {
+                IowKitCloseDevice(adapter->handle);
+                fixture = Fail(kExitUsage, "Not confirmed; nothing written.");
+            }
+    }
+    {
+        const StopSignals stopSignals;
+        ProgressLines progress(console, serials);
+        std::vector<std::thread> threads;
+        for (std::size_t k = 0; k < fixtures.size(); ++k)
+            if (auto* adapter = std::get_if<Adapter>(&fixtures[k]))
+                threads.emplace_back([&, k, adapter = *adapter] {
+                    fixtures[k] = RunOnAdapter(request, adapter, fileImage, progress.For(int(k)));
+                });
+        for (std::thread& thread : threads) thread.join();
+    }
+    int worst = kExitDone;
+    for (std::size_t k = 0; k < fixtures.size(); ++k) {
+        Outcome& outcome = std::get<Outcome>(fixtures[k]);
+        outcome.json["adapter_serial"] = serials[int(k)];
+        Print(outcome, request, json, console, serials[int(k)]);
+        if (Severity(outcome.status) > Severity(worst)) worst = outcome.status;
+    }
+    return worst;
 }
 
 }  // namespace
@@ -409,17 +541,20 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     const QCommandLineOption bytes("bytes", "How many bytes: 128 (one block) or 256 (two).",
                                    "count", "256");
     const QCommandLineOption yes("yes", "Write without asking; needed without a terminal.");
-    const QCommandLineOption serial(
-        "serial", "The adapter with this serial number, of several (default: the first).",
+    const QCommandLineOption adapterOption(
+        QStringList{"adapter", "serial"},
+        "The adapter with this serial number (default: the first that no other program holds); "
+        "given more than once, each of them at the same time. --serial is its old name.",
         "serial");
+    const QCommandLineOption all("all", "Every attached adapter at the same time.");
     const QCommandLineOption json("json", "Print the outcome as one JSON object.");
     const QCommandLineOption pageBytes(
         "page-bytes",
         "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
         "family takes; 1 writes a byte at a time).",
         "bytes", QString::number(kDefaultPageBytes));
-    parser.addOptions({bytes, yes, serial, json, pageBytes});
-    parser.addPositionalArgument("command", "read, write, verify, scan or info.");
+    parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes});
+    parser.addPositionalArgument("command", "read, write, verify, scan, info or list.");
     parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
 
     const QString program = arguments.value(0, "quillon-cli");
@@ -443,7 +578,8 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     request.command = positional.value(0);
     const bool takesFile =
         request.command == "read" || request.command == "write" || request.command == "verify";
-    if (!takesFile && request.command != "scan" && request.command != "info")
+    if (!takesFile && request.command != "scan" && request.command != "info" &&
+        request.command != "list")
         return usage(request.command.isEmpty() ? "No command given."
                                                : "Unknown command: " + request.command);
     if (positional.size() != (takesFile ? 2 : 1))
@@ -458,7 +594,12 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     request.file = positional.value(1);
     request.byteCount = static_cast<std::int16_t>(byteText.toInt());
     request.yes = parser.isSet(yes);
-    request.serial = parser.value(serial);
+    request.adapters = parser.values(adapterOption);
+    request.all = parser.isSet(all);
+    const bool several = request.all || request.adapters.size() > 1;
+    if (several && request.command == "read")
+        return usage("read writes one file: give it one adapter.");
+    if (several) return RunSeveral(request, parser.isSet(json), console);
     const Outcome outcome = Run(request, console);
     Print(outcome, request, parser.isSet(json), console);
     return outcome.status;

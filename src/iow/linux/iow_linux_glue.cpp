@@ -10,9 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 
+#include "iow/adapter_choice.h"
 #include "iow/handle_table.h"
 #include "iow/iowkit.h"
 #include "iow/linux/iow_linux_protocol.h"
@@ -80,10 +83,12 @@ struct OpenLinuxAdapter {
     ReplySync sync{static_cast<int>(kDefaultTimeoutMs)};
 };
 
+// Shared by every handle, so each member is safe to use from several threads at once.
 struct Backend {
     HandleTable<OpenLinuxAdapter> handles;
-    std::uint32_t timeoutMs = kDefaultTimeoutMs;
+    std::atomic<std::uint32_t> timeoutMs = kDefaultTimeoutMs;
     // I2C nodes closed while a reply was still due: it may wait in the ring at the next open.
+    std::mutex outstandingMutex;
     std::set<std::string> outstandingReplies;
 };
 
@@ -134,11 +139,13 @@ NoAdapterReason WhyNoAdapter() {
 
 using namespace quillon::iow;
 
-IowKitHandle IowKitOpenDevice() {
+namespace {
+
+// Opens the nodes at `paths` (their facts from GETINFO, or sysfs), pairs them into adapters and
+// adds those as one group; nodes left without a partner are closed again.
+IowKitHandle OpenNodes(const std::vector<std::string>& paths) {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
     Backend& backend = TheBackend();
-    std::vector<std::string> paths = sys.ListDeviceNodes();
-    SortNodePaths(paths);
     std::vector<DeviceNode> nodes;
     std::map<std::string, int> fds;
     for (const std::string& path : paths) {
@@ -166,7 +173,10 @@ IowKitHandle IowKitOpenDevice() {
         adapter->serial = pair.serial;
         adapter->i2cNode = pair.pipe1.path + " " + pair.pipe1.usbDevice;
         adapter->sync.SetQuietMs(static_cast<int>(backend.timeoutMs));
-        adapter->sync.SetOutstanding(backend.outstandingReplies.erase(adapter->i2cNode) > 0);
+        {
+            const std::lock_guard lock(backend.outstandingMutex);
+            adapter->sync.SetOutstanding(backend.outstandingReplies.erase(adapter->i2cNode) > 0);
+        }
         // Reports left unread in the rings answer nothing of ours.
         for (int pipe = 0; pipe < 2; ++pipe) {
             NodeQueue queue(sys, adapter->fd[pipe], adapter->reportSize[pipe]);
@@ -178,11 +188,60 @@ IowKitHandle IowKitOpenDevice() {
     return backend.handles.AddGroup(std::move(adapters));
 }
 
+// Every node's facts from sysfs alone, without opening it, paired into adapters.
+std::vector<AdapterNodes> AttachedNodes() {
+    LinuxSyscalls& sys = CurrentLinuxSyscalls();
+    std::vector<std::string> paths = sys.ListDeviceNodes();
+    SortNodePaths(paths);
+    std::vector<DeviceNode> nodes;
+    for (const std::string& path : paths) {
+        const std::string folder = SysfsInterfaceFolder(path);
+        DeviceNode node{path, {}, sys.CanonicalPath(folder + "/..")};
+        if (InfoFromSysfs(
+                [&](const std::string& file) { return sys.ReadTextFile(folder + "/" + file); },
+                node.info))
+            nodes.push_back(node);
+    }
+    return PairNodes(nodes);
+}
+
+}  // namespace
+
+IowKitHandle IowKitOpenDevice() {
+    std::vector<std::string> paths = CurrentLinuxSyscalls().ListDeviceNodes();
+    SortNodePaths(paths);
+    return OpenNodes(paths);
+}
+
+std::vector<AttachedAdapter> quillon::iow::ListAttachedAdapters() {
+    LinuxSyscalls& sys = CurrentLinuxSyscalls();
+    std::vector<AttachedAdapter> attached;
+    for (const AdapterNodes& pair : AttachedNodes()) {
+        AttachedAdapter adapter{pair.serial, pair.pipe1.info.product};
+        const int fd = sys.Open(pair.pipe1.path, kOpenFlags);
+        if (fd >= 0) sys.Close(fd);
+        if (fd == -EBUSY) adapter.access = AttachedAdapter::Access::Held;
+        if (fd == -EACCES || fd == -EPERM) adapter.access = AttachedAdapter::Access::Denied;
+        attached.push_back(adapter);
+    }
+    return attached;
+}
+
+IowKitHandle quillon::iow::OpenAdapterWithSerial(const std::string& serial) {
+    for (const AdapterNodes& pair : AttachedNodes())
+        if (!serial.empty() && pair.serial == serial)
+            return OpenNodes({pair.pipe0.path, pair.pipe1.path});
+    return 0;
+}
+
 void IowKitCloseDevice(IowKitHandle handle) {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
     Backend& backend = TheBackend();
     for (const auto& adapter : backend.handles.RemoveGroupOf(handle)) {
-        if (adapter->sync.Outstanding()) backend.outstandingReplies.insert(adapter->i2cNode);
+        if (adapter->sync.Outstanding()) {
+            const std::lock_guard lock(backend.outstandingMutex);
+            backend.outstandingReplies.insert(adapter->i2cNode);
+        }
         sys.Close(adapter->fd[0]);
         sys.Close(adapter->fd[1]);
     }
@@ -206,7 +265,7 @@ std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::ui
     const int fd = adapter->fd[pipe];
     NodeQueue queue(sys, fd, adapter->reportSize[pipe]);
     if (pipe == kIowPipeI2c && !adapter->sync.BeforeRequest(queue)) return 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs.load());
     for (;;) {
         const long written = sys.Write(fd, report.data(), report.size());
         if (written == static_cast<long>(report.size())) break;

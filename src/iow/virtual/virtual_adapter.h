@@ -123,7 +123,8 @@ class VirtualAdapter {
     // Changes whenever the adapter is taken away, so that a host can tell a replugged
     // adapter (with nothing of the old one queued) from the same one.
     std::uint32_t PlugCount() const { return plugs_; }
-    std::string SerialNumber() const { return "0000A5E1"; }
+    std::string SerialNumber() const { return serial_; }
+    void SetSerialNumber(std::string serial) { serial_ = std::move(serial); }
     // One report written on `pipe` (ReportBytes long). Returns false when the adapter did not
     // take it (not connected, bad pipe or length). The replies it gives, in order, are in
     // `replies`.
@@ -168,6 +169,7 @@ class VirtualAdapter {
     bool i2cEnabled_ = false;
     Kind kind_ = Kind::Iow24;
     bool paced_ = false;
+    std::string serial_ = "0000A5E1";
 
     Eeprom24C02* eeprom_ = nullptr;
     std::vector<std::unique_ptr<I2cDevice>> devices_;

@@ -1,0 +1,32 @@
+#pragma once
+
+// This program's own additions to the adapter library's functions, defined by each backend, for
+// a computer with several adapters (one per fixture): list the attached adapters without holding
+// any, and open only the one with a given serial number, so that the others stay free for other
+// programs. Each open gives a handle of its own; handles may be used from one thread each at the
+// same time.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "iow/iowkit.h"
+
+namespace quillon::iow {
+
+struct AttachedAdapter {
+    enum class Access { Free, Held, Denied };  // Held: another program has it open
+    std::string serial;
+    std::uint32_t productId = 0;
+    Access access = Access::Free;
+};
+
+// The adapters attached now, in the order of their nodes. To tell whether one is held, its I2C
+// node is opened for a moment and closed again.
+std::vector<AttachedAdapter> ListAttachedAdapters();
+
+// Opens the adapter with serial number `serial` and nothing else; 0 when it is not attached or
+// cannot be opened (ListAttachedAdapters then says why). Close it with IowKitCloseDevice.
+IowKitHandle OpenAdapterWithSerial(const std::string& serial);
+
+}  // namespace quillon::iow
