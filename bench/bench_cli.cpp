@@ -61,5 +61,18 @@ int main(int argc, char* argv[]) {
                         write ? "write with read-back" : "read", median, floor, median / floor);
         }
     }
+    // Three fixtures at once against one: the fixtures should not wait for each other.
+    const auto adapters = quillon::iow::UseVirtualAdapters(3);
+    std::vector<double> one, three;
+    for (int run = 0; run < kRuns; ++run) {
+        for (auto* adapter : adapters) adapter->Reset(), adapter->SetPaced(true);
+        one.push_back(RunMs({"--adapter", "0000A5E1", "write", "--yes", image}));
+        three.push_back(RunMs({"--all", "write", "--yes", image}));
+    }
+    std::sort(one.begin(), one.end());
+    std::sort(three.begin(), three.end());
+    std::printf(
+        "| three paced IO-Warrior 24s written at once / one | %.0f ms / %.0f ms | | %.3f |\n",
+        three[kRuns / 2], one[kRuns / 2], three[kRuns / 2] / one[kRuns / 2]);
     return 0;
 }
