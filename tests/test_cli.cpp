@@ -93,6 +93,12 @@ class SeveralAdapters : public QObject {
             QVERIFY(run.err.contains("0000A5E2: Adapter 0000A5E2 is attached, but another"));
     }
 
+    // Declined on the terminal: nothing is written anywhere, and the run says so.
+    void declinedWritesNothing() {
+        QCOMPARE(RunInProcess({"--all", "write", image_}, CliSetup::AnswerNo).status, 1);
+        for (auto* adapter : adapters_) QCOMPARE(adapter->Eeprom().Memory()[0], 0xEE);
+    }
+
     // Two programs at once, each with its own adapter: both are done.
     void twoProgramsAtOnce() {
         CliRun first, second;

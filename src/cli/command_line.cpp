@@ -41,7 +41,7 @@ Commands:
 
 Several adapters (--adapter A --adapter B, or --all) run write, verify, scan or info at the same
 time, each on its own: one progress line each on a terminal, one JSON object per adapter per
-line with --json, and the worst status of theirs in this order: 5, 6, 2, 3, 4, 0.
+line with --json, and the worst status of theirs in this order: 5, 1, 6, 2, 3, 4, 0.
 
 Exit status:
   0  done, and every byte verified
@@ -129,19 +129,25 @@ QString NoAdapterText(iow::NoAdapterReason reason) {
     return "No IO-Warrior adapter found. Plug one in: lsusb lists it as 07c0:15xx.";
 }
 
-// Opens the adapter with serial number `wanted` (empty: the first attached that no other program
-// holds) and nothing else, with the read time-out the commands are made for.
+// Opens the adapter with serial number `wanted` (empty: the first attached that it can open) and
+// nothing else, with the read time-out the commands are made for. No other adapter's node is
+// opened, not even for a moment: another program may be opening it for its own fixture.
 std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted) {
-    const std::vector<iow::AttachedAdapter> attached = iow::ListAttachedAdapters();
-    QString serial = wanted;
-    for (const auto& adapter : attached)
-        if (serial.isEmpty() && adapter.access == iow::AttachedAdapter::Access::Free)
-            serial = QString::fromStdString(adapter.serial);
-    // Adapters without a serial number can only be opened all together.
-    const IowKitHandle handle =
-        serial.isEmpty() ? IowKitOpenDevice() : iow::OpenAdapterWithSerial(serial.toStdString());
-    if (handle == 0 && wanted.isEmpty())
-        return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
+    IowKitHandle handle = 0;
+    if (wanted.isEmpty()) {
+        const auto attached = iow::ListAttachedAdapters(false);
+        bool unnamed = attached.empty();  // nothing listed: the full open tells
+        for (const auto& adapter : attached) {
+            unnamed = unnamed || adapter.serial.empty();
+            if (handle == 0 && !adapter.serial.empty())
+                handle = iow::OpenAdapterWithSerial(adapter.serial);
+        }
+        // Adapters without a serial number can only be opened all together.
+        if (handle == 0 && unnamed) handle = IowKitOpenDevice();
+        if (handle == 0) return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
+    } else {
+        handle = iow::OpenAdapterWithSerial(wanted.toStdString());
+    }
     if (handle == 0) {  // why, as the adapters are now
         QStringList serials;
         for (const auto& adapter : iow::ListAttachedAdapters()) {
@@ -345,7 +351,7 @@ void Scan(IowKitHandle handle, Outcome& outcome) {
 }
 
 void Info(const Adapter& adapter, Outcome& outcome) {
-    const auto adapters = static_cast<int>(iow::ListAttachedAdapters().size());
+    const auto adapters = static_cast<int>(iow::ListAttachedAdapters(false).size());
     const auto product = static_cast<int>(IowKitGetProductId(adapter.handle));
     const auto revision = static_cast<int>(IowKitGetRevision(adapter.handle));
     outcome.lines << QString("adapters: %1").arg(adapters)
@@ -449,8 +455,9 @@ Outcome Run(const Request& request, Console& console) {
 
 // How bad a status is when several adapters ran: the run ends with the worst.
 int Severity(int status) {
-    constexpr int kWorstFirst[] = {kExitFileError, kExitInterrupted, kExitNoAdapter,
-                                   kExitNoAnswer,  kExitBytesDiffer, kExitDone};
+    constexpr int kWorstFirst[] = {kExitFileError, kExitUsage,    kExitInterrupted,
+                                   kExitNoAdapter, kExitNoAnswer, kExitBytesDiffer,
+                                   kExitDone};
     return int(std::end(kWorstFirst) - std::ranges::find(kWorstFirst, status));
 }
 
@@ -489,7 +496,7 @@ int RunSeveral(const Request& request, bool json, Console& console) {
     }
     QStringList serials = request.adapters;
     if (request.all)
-        for (const auto& adapter : iow::ListAttachedAdapters())
+        for (const auto& adapter : iow::ListAttachedAdapters(false))
             serials << QString::fromStdString(adapter.serial);
     serials.removeDuplicates();
     if (serials.isEmpty()) serials << QString();  // the open says that none is attached

@@ -21,9 +21,10 @@ struct AttachedAdapter {
     Access access = Access::Free;
 };
 
-// The adapters attached now, in the order of their nodes. To tell whether one is held, its I2C
-// node is opened for a moment and closed again.
-std::vector<AttachedAdapter> ListAttachedAdapters();
+// The adapters attached now, in the order of their nodes. To tell whether one is held
+// (`tellAccess`), its I2C node is opened for a moment and closed again, which another program
+// opening it at that moment would find busy; without, access says Free and nothing is opened.
+std::vector<AttachedAdapter> ListAttachedAdapters(bool tellAccess = true);
 
 // Opens the adapter with serial number `serial` and nothing else; 0 when it is not attached or
 // cannot be opened (ListAttachedAdapters then says why). Close it with IowKitCloseDevice.

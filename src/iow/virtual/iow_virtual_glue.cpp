@@ -129,7 +129,7 @@ NoAdapterReason WhyNoAdapter() {
     return NoAdapterReason::NoneAttached;
 }
 
-std::vector<AttachedAdapter> ListAttachedAdapters() {
+std::vector<AttachedAdapter> ListAttachedAdapters(bool) {
     Backend& backend = TheBackend();
     const std::lock_guard lock(backend.openMutex);
     std::vector<AttachedAdapter> attached;
