@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
+#include <numeric>
 
 #include "device_faults.h"
 #include "files/image_files.h"
@@ -53,6 +54,12 @@ inline const CliRow kOwnRows[] = {
     {"write, write-protected, in words", "write --yes image.bin", Plain, 4, "", 0,
      "offset 0x00: expected 0x00, read 0xEE", Protected},
     {"write, XML without BLOCK1", "write --yes bad.xml", Plain, 5, "Cannot read"},
+    // What goes in must be an EDID with good sums, unless asked otherwise.
+    {"write, XML that holds no image", "write --yes none.xml", Plain, 5, "Cannot read"},
+    {"write, no EDID header", "write --yes zeros.bin", Plain, 5, "Not an EDID image"},
+    {"write, a bad checksum", "write --yes other.bin", Plain, 5, "Block 0's checksum is bad"},
+    {"write, checksums fixed", "write --yes --fix-checksums other.bin", Plain, 0, "Wrote"},
+    {"write, as it is", "write --yes --as-is zeros.bin", Plain, 0, "Wrote"},
     {"write from a FIFO", "write --yes fifo.bin", Plain, 5, "Cannot read"},
     {"write without a terminal or --yes", "write image.bin", Plain, 1, "Standard input is not a"},
     {"write, asked and answered y", "write image.bin", AnswerYes, 0, "Overwrite 256 bytes"},
@@ -164,13 +171,15 @@ class CliTable : public QObject {
     void initTestCase() {
         QVERIFY(dir_.isValid());
         EdidImage other = sample_;
-        other[5] ^= 0xFF, other[200] ^= 0xFF;
-        const QByteArray hex = Bytes(sample_).toHex(' ').toUpper();
+        other[15] ^= 0xFF, other[200] ^= 0xFF;
+        const QByteArray hex = Bytes(sample_).toHex().toUpper();
         Put("image.bin", Bytes(sample_));
         Put("other.bin", Bytes(other));
-        Put("image.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(383) + "</BLOCK0><BLOCK1>" +
-                             hex.mid(384) + "</BLOCK1></DATA></DATAOBJ>");
-        Put("bad.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(383) + "</BLOCK0></DATA></DATAOBJ>");
+        Put("image.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0><BLOCK1>" +
+                             hex.mid(256) + "</BLOCK1></DATA></DATAOBJ>");
+        Put("bad.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></DATAOBJ>");
+        Put("none.xml", "<EDID><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></EDID>");
+        Put("zeros.bin", QByteArray(256, 0));
         QCOMPARE(::mkfifo(Path("fifo.bin").toLocal8Bit().constData(), 0600), 0);
     }
 
@@ -261,6 +270,8 @@ class CliTable : public QObject {
         if (command != "read" &&
             !std::holds_alternative<std::monostate>(LoadImageFile(path.toStdString(), meant)))
             return {"the file does not load"};
+        for (int end = 127; end < count && arguments.contains("--fix-checksums"); end += 128)
+            meant[end] -= std::accumulate(&meant[end - 127], &meant[end + 1], 0);
         if (command == "read" && ReadAll(path) != (status == 0 ? Bytes(memory, count) : "<none>"))
             wrong << "the file read is not the memory";
         Reported reported;

@@ -19,6 +19,7 @@
 #include "commands/device_commands.h"
 #include "files/image_files.h"
 #include "image/byte_cells.h"
+#include "image/edid_layout.h"
 #include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
@@ -32,7 +33,9 @@ constexpr char kCommandsAndStatuses[] = R"(
 
 Commands:
   read FILE     reads the memory into a raw image file (written only when every byte was read)
-  write FILE    writes a raw or XML image file into the memory, then reads every byte back
+  write FILE    writes a raw or XML image file into the memory, then reads every byte back; an
+                image without the EDID header or with a bad block checksum is refused (5)
+                unless --as-is or --fix-checksums says otherwise
   verify FILE   compares the memory with an image file
   scan          lists the address bytes that answer on the I2C bus, one a line
   info          the adapter's product id, revision and serial number, and how many are attached
@@ -62,6 +65,8 @@ struct Request {
     QStringList adapters;  // serial numbers; empty: the first free one
     bool all = false;
     int pageBytes = kDefaultPageBytes;
+    bool asIs = false;          // write what is not an EDID, or a bad checksum, as it is
+    bool fixChecksums = false;  // write each block with its checksum recomputed
 };
 
 // What a command came to: the status, one line for the operator, the result lines, and the
@@ -168,7 +173,8 @@ std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted) {
 }
 
 std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
-    const LoadOutcome loaded = LoadImageFile(LocalPath(path), image);
+    // What goes in must be an image: an XML file without one is not taken for 256 zeros.
+    const LoadOutcome loaded = LoadImageFile(LocalPath(path), image, WithoutData::Refused);
     if (const auto* error = std::get_if<FileError>(&loaded))
         return Fail(kExitFileError, FileErrorText("read", path, *error));
     if (const auto* parser = std::get_if<ParserFailure>(&loaded))
@@ -400,7 +406,11 @@ Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidI
     outcome.json["adapter_serial"] = adapter.serial;
     if (command == "read") Read(request, adapter.handle, progress, outcome);
     if (command == "verify") Verify(request, fileImage, adapter.handle, progress, outcome);
-    if (command == "write") Write(request, fileImage, adapter.handle, progress, outcome);
+    if (command == "write") {
+        Write(request, fileImage, adapter.handle, progress, outcome);
+        if (request.asIs) outcome.json["as_is"] = true;
+        if (request.fixChecksums) outcome.json["checksums_fixed"] = true;
+    }
     if (command == "scan") Scan(adapter.handle, outcome);
     if (command == "info") Info(adapter, outcome);
     IowKitCloseDevice(adapter.handle);
@@ -430,6 +440,22 @@ void List(Outcome& outcome) {
 std::optional<Outcome> Prepare(const Request& request, Console& console, EdidImage& fileImage) {
     if (request.command == "write" || request.command == "verify")
         if (auto failed = LoadFile(request.file, fileImage)) return failed;
+    if (request.command == "write" && !request.asIs) {
+        // A display whose EDID does not start with the header, or whose block is bad, is
+        // rejected by many hosts: such an image goes in only when asked for.
+        if (!HasEdidHeader(fileImage))
+            return Fail(kExitFileError, QString("Not an EDID image: the first 8 bytes of %1 are "
+                                                "not 00 FF FF FF FF FF FF 00 (--as-is writes it "
+                                                "all the same).")
+                                            .arg(request.file));
+        if (request.fixChecksums) FixChecksums(fileImage, request.byteCount);
+        const std::vector<int> bad = BadBlocks(fileImage, request.byteCount);
+        if (!bad.empty())
+            return Fail(kExitFileError, QString("Block %1's checksum is bad in %2 (--fix-checksums "
+                                                "mends it, --as-is writes it as it is).")
+                                            .arg(bad.front())
+                                            .arg(request.file));
+    }
     if (request.command == "write" && !request.yes && !console.inIsTerminal)
         return Fail(kExitUsage,
                     "Standard input is not a terminal, so nobody can be asked before the memory "
@@ -554,13 +580,19 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
         "given more than once, each of them at the same time. --serial is its old name.",
         "serial");
     const QCommandLineOption all("all", "Every attached adapter at the same time.");
+    const QCommandLineOption fixChecksums(
+        "fix-checksums", "write: recompute each written block's checksum (its last byte).");
+    const QCommandLineOption asIs(
+        "as-is",
+        "write: write an image without the EDID header, or with a bad checksum, as it "
+        "is (otherwise refused, status 5).");
     const QCommandLineOption json("json", "Print the outcome as one JSON object.");
     const QCommandLineOption pageBytes(
         "page-bytes",
         "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
         "family takes; 1 writes a byte at a time).",
         "bytes", QString::number(kDefaultPageBytes));
-    parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes});
+    parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes, fixChecksums, asIs});
     parser.addPositionalArgument("command", "read, write, verify, scan, info or list.");
     parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
 
@@ -603,6 +635,10 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     request.yes = parser.isSet(yes);
     request.adapters = parser.values(adapterOption);
     request.all = parser.isSet(all);
+    request.asIs = parser.isSet(asIs);
+    request.fixChecksums = parser.isSet(fixChecksums);
+    if (request.asIs && request.fixChecksums)
+        return usage("--as-is and --fix-checksums exclude each other.");
     const bool several = request.all || request.adapters.size() > 1;
     if (several && request.command == "read")
         return usage("read writes one file: give it one adapter.");

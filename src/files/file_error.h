@@ -15,6 +15,7 @@ struct FileError {
 inline constexpr int kErrorMissingBlock0 = 1000;   // a DATA element without BLOCK0
 inline constexpr int kErrorMissingBlock1 = 1001;   // a DATA element without BLOCK1
 inline constexpr int kErrorNotRegularFile = 1002;  // a named pipe, a device, a socket
+inline constexpr int kErrorNoImage = 1003;         // an XML file without /DATAOBJ/DATA
 
 // The file error message's text: "Error Number: ", the number (a blank before it when not
 // negative), a line break, "Error Msg   : " and the description.

@@ -151,10 +151,14 @@ std::u32string AllText(const pugi::xml_node& element) {
 }
 
 // The image from a loaded document: the last /DATAOBJ/DATA element's blocks.
-LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& image) {
+LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& image,
+                              WithoutData withoutData) {
     std::u32string block0;
     std::u32string block1;
-    for (const pugi::xpath_node& data : document.select_nodes("/DATAOBJ/DATA")) {
+    const pugi::xpath_node_set found = document.select_nodes("/DATAOBJ/DATA");
+    if (found.empty() && withoutData == WithoutData::Refused)
+        return FileError{kErrorNoImage, "The XML file holds no EDID image (no /DATAOBJ/DATA)"};
+    for (const pugi::xpath_node& data : found) {
         const pugi::xml_node first = data.node().child("BLOCK0");
         if (!first)
             return FileError{kErrorMissingBlock0, "The XML element DATA has no BLOCK0 element"};
@@ -179,7 +183,7 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 
 }  // namespace
 
-LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
+LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image, WithoutData withoutData) {
     std::optional<FileError> error;
     off_t size = 0;
     Fd fd(OpenRegularFile(path, error, size));
@@ -187,19 +191,20 @@ LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image) {
     if (size > kMaxImageFileBytes) return TooLarge();
     std::string text;  // one byte over the limit tells a file that grew since
     if (!ReadUpTo(fd.get(), kMaxImageFileBytes + 1, text)) return ErrnoError(errno);
-    return LoadXmlImageFromMemory(text, image);
+    return LoadXmlImageFromMemory(text, image, withoutData);
 }
 
-LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image) {
+LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
+                                   WithoutData withoutData) {
     if (static_cast<long long>(text.size()) > kMaxImageFileBytes) return TooLarge();
     pugi::xml_document document;
     const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size());
     if (!parsed) return FailureOf(parsed);
-    return ImageFromDocument(document, image);
+    return ImageFromDocument(document, image, withoutData);
 }
 
-LoadOutcome LoadImageFile(const std::string& path, EdidImage& image) {
-    return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image)
+LoadOutcome LoadImageFile(const std::string& path, EdidImage& image, WithoutData withoutData) {
+    return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image, withoutData)
                                               : LoadRawImage(path, image);
 }
 

@@ -41,16 +41,24 @@ using LoadOutcome = std::variant<std::monostate, ParserFailure, FileError>;
 // end with 0. The image changes only when the whole file was read.
 LoadOutcome LoadRawImage(const std::string& path, EdidImage& image);
 
+// What an XML file without any /DATAOBJ/DATA element gives: an all-zero image (the window, whose
+// operator sees it before anything is written), or a file error, kErrorNoImage (a program that
+// writes it straight into a memory).
+enum class WithoutData { Zeros, Refused };
+
 // Reads the XML image at `path`. The last /DATAOBJ/DATA element gives the blocks, each block's
 // text being all the text and CDATA inside it; a DATA element without BLOCK0 or BLOCK1 is a
-// file error. No DATA at all gives an all-zero image.
-LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image);
+// file error.
+LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image,
+                         WithoutData withoutData = WithoutData::Zeros);
 
 // The same from a document already in memory.
-LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image);
+LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
+                                   WithoutData withoutData = WithoutData::Zeros);
 
 // Chooses the reader by FormatOf(path).
-LoadOutcome LoadImageFile(const std::string& path, EdidImage& image);
+LoadOutcome LoadImageFile(const std::string& path, EdidImage& image,
+                          WithoutData withoutData = WithoutData::Zeros);
 
 // Byte k (0..127) of a block text: the characters at positions 2k and 2k+1, without spaces,
 // tabs and line feeds; their leading hexadecimal digits give the value ("1G" gives 1, "G1"
