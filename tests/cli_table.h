@@ -90,11 +90,16 @@ inline const CliRow kOwnRows[] = {
      Flagged::Nothing, Paced},
 
     {"info", "info", Plain, 0, ""},
-    {"write to the adapter of a serial", "write --yes --serial 0000A5E1 image.bin", Plain, 0,
-     "Wrote"},
+    // One adapter of several: opened by its serial number alone, listed without being held.
+    {"write to the adapter of a serial", "write --yes --adapter 0000A5E1 image.bin", Plain, 0,
+     "Wrote", 1},
+    {"write, the adapter of a serial held", "write --yes --serial 0000A5E1 image.bin", Busy, 2,
+     "Adapter 0000A5E1 is attached, but another", 1},
+    {"list", "list", Plain, 0, "", 1},
     {"info, no permission for the nodes", "info", Unprivileged, 2,
      "An IO-Warrior adapter is attached, but this user may not", 2},
-    {"info, another serial", "info --serial 0000FFFF", Plain, 2, "No adapter with serial number"},
+    {"info, another serial", "info --adapter 0000FFFF", Plain, 2, "No adapter with serial number",
+     1},
     {"no command", "", Plain, 1, "No command given"},
     {"read without a file", "read", Plain, 1, "read takes one FILE"},
     {"128 or 256 bytes only", "read --bytes 100 read.bin", Plain, 1, "--bytes takes 128 or 256"},
@@ -239,6 +244,11 @@ class CliTable : public QObject {
                 found << address.toInt(nullptr, 16);
             QCOMPARE(json["acknowledged"].toArray(), found);
         }
+        if (arguments[0] == "list")  // and listing it left it free
+            QCOMPARE(json["adapters"].toArray(),
+                     QJsonArray({QJsonObject{{"serial", "0000A5E1"},
+                                             {"product_id", int(rig_.ProductId())},
+                                             {"access", "free"}}}));
         if (arguments[0] == "info" && row.status == 0) {
             QCOMPARE(json["product_id"].toInt(), int(rig_.ProductId()));
             QCOMPARE(json["adapters"].toInt(), 1);
