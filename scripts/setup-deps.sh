@@ -15,6 +15,7 @@ if [ "${1:-run}" = test ]; then
         xvfb xauth x11-utils openbox libx11-dev libxtst-dev libxfixes-dev  # the X world
         clang libclang-rt-14-dev                                           # the fuzzers
         dpkg-dev desktop-file-utils appstream man-db                       # the package check
+        edid-decode                                                        # show's oracle
         qemu-system-x86 busybox-static cpio                                # the VM stage
     )
 fi

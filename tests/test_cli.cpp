@@ -1,6 +1,8 @@
 // quillon-cli's table in-process, on the virtual adapter; then several virtual adapters at once.
 #include <unistd.h>
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <thread>
 
 #include "cli/command_line.h"
@@ -113,12 +115,90 @@ class SeveralAdapters : public QObject {
     }
 };
 
+// show against a real decoder: on every image of the corpus, the identity that show prints is
+// what edid-decode prints for the same file.
+class ShowAgreesWithEdidDecode : public QObject {
+    Q_OBJECT
+
+    // The fields that both tell, one "name value" line each, from edid-decode's report.
+    static QStringList FromDecoder(const QString& report) {
+        QStringList fields;
+        const auto take = [&](const char* pattern,
+                              const std::function<QString(QRegularExpressionMatch)>& field) {
+            const QRegularExpressionMatch m =
+                QRegularExpression(pattern, QRegularExpression::MultilineOption).match(report);
+            if (m.hasMatch()) fields << field(m);
+        };
+        take(R"(Revision: (\d+\.\d+))", [](auto m) { return "version " + m.captured(1); });
+        take(R"(^    Manufacturer: (\S+))", [](auto m) { return "manufacturer " + m.captured(1); });
+        take(R"(^    Model: (\d+))", [](auto m) { return "product " + m.captured(1); });
+        take(R"(^    Serial Number: (\d+))", [](auto m) { return "serial " + m.captured(1); });
+        take(R"(^    (Made in: (week \d+ of )?|Model year: )(\d+))",
+             [](auto m) { return "made " + m.captured(1).remove(':') + m.captured(3); });
+        take(R"(Display Product Name: '(.*)')", [](auto m) { return "name " + m.captured(1); });
+        take(R"(Display Product Serial Number: '(.*)')",
+             [](auto m) { return "serial text " + m.captured(1); });
+        take(R"(DTD 1: +(\d+x\d+i?) +([\d.]+) Hz)", [](auto m) {
+            return "mode " + m.captured(1) + " " +
+                   QString::number(m.captured(2).toDouble(), 'f', 3);
+        });
+        return fields;
+    }
+    static QStringList FromShow(const QJsonObject& j) {
+        QStringList fields{"version " + j["version"].toString(),
+                           "manufacturer " + j["manufacturer"].toString(),
+                           "product " + QString::number(j["product_code"].toInt())};
+        if (j["serial_number"].toInteger() != 0)
+            fields << "serial " + QString::number(j["serial_number"].toInteger());
+        const QString year = QString::number(j["year"].toInt());
+        fields << (j["model_year"].toBool() ? "made Model year " + year
+                   : j["week"].toInt()
+                       ? QString("made Made in week %1 of %2").arg(j["week"].toInt()).arg(year)
+                       : "made Made in " + year);
+        if (j.contains("name")) fields << "name " + j["name"].toString();
+        if (j.contains("serial_text")) fields << "serial text " + j["serial_text"].toString();
+        if (j.contains("preferred")) {
+            const QJsonObject mode = j["preferred"].toObject();
+            fields << QString("mode %1x%2%3 %4")
+                          .arg(mode["width"].toInt())
+                          .arg(mode["height"].toInt())
+                          .arg(mode["interlaced"].toBool() ? "i" : "")
+                          .arg(mode["refresh_hz"].toDouble(), 0, 'f', 3);
+        }
+        return fields;
+    }
+
+  private slots:
+    void everyCorpusImage() {
+        const QDir corpus(QUILLON_SOURCE_DIR "/../shared/edid-corpus");
+        QStringList files;
+        for (const QString& name : corpus.entryList({"*.bin"})) files << corpus.filePath(name);
+        QVERIFY2(files.size() > 100, "the corpus is missing");
+        files << QUILLON_SOURCE_DIR "/src/iow/virtual/sample-edid.bin";
+        QStringList wrong;
+        for (const QString& name : files) {
+            QProcess decoder;
+            decoder.start("edid-decode", {name});
+            QVERIFY2(decoder.waitForFinished(30000), "edid-decode did not run");
+            const CliRun run =
+                RunInProcess({"show", "--json", corpus.filePath(name)}, CliSetup::Plain);
+            const QStringList expected = FromDecoder(decoder.readAllStandardOutput());
+            const QStringList shown = FromShow(QJsonDocument::fromJson(run.out).object());
+            if (run.status != 0 || expected.size() < 5 || shown != expected)
+                wrong << name + ": " + expected.join(", ") + " | " + shown.join(", ");
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("\n")));
+    }
+};
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     quillon::iow::VirtualRig rig;
     CliTable table(rig, RunInProcess, false);
     SeveralAdapters several;
-    return QTest::qExec(&table, argc, argv) + QTest::qExec(&several, argc, argv);
+    ShowAgreesWithEdidDecode show;
+    return QTest::qExec(&table, argc, argv) + QTest::qExec(&several, argc, argv) +
+           QTest::qExec(&show, argc, argv);
 }
 
 #include "test_cli.moc"

@@ -19,6 +19,7 @@
 #include "commands/device_commands.h"
 #include "files/image_files.h"
 #include "image/byte_cells.h"
+#include "image/edid_identity.h"
 #include "image/edid_layout.h"
 #include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
@@ -41,6 +42,9 @@ Commands:
   info          the adapter's product id, revision and serial number, and how many are attached
   list          every attached adapter: serial number, product id, and whether another program
                 holds it
+  show [FILE]   who the display says it is: manufacturer, product code, serial number, week and
+                year, EDID version, name, preferred mode, extension blocks, checksums; of an
+                image file, or without FILE of the memory
 
 Several adapters (--adapter A --adapter B, or --all) run write, verify, scan or info at the same
 time, each on its own: one progress line each on a terminal, one JSON object per adapter per
@@ -356,6 +360,59 @@ void Scan(IowKitHandle handle, Outcome& outcome) {
     }
 }
 
+// The identity that `image` gives, in words and JSON, and each block's checksum verdict.
+void Show(const EdidImage& image, Outcome& outcome) {
+    const EdidIdentity id = DecodeIdentity(image);
+    QJsonObject& json = outcome.json;
+    QStringList& lines = outcome.lines;
+    lines << "manufacturer: " + QString::fromStdString(id.manufacturer)
+          << QString("product code: %1").arg(id.productCode)
+          << QString("serial number: %1").arg(id.serialNumber);
+    json["manufacturer"] = QString::fromStdString(id.manufacturer);
+    json["product_code"] = id.productCode;
+    json["serial_number"] = static_cast<qint64>(id.serialNumber);
+    if (id.serialText) {
+        lines << "serial text: " + QString::fromStdString(*id.serialText);
+        json["serial_text"] = QString::fromStdString(*id.serialText);
+    }
+    lines << (id.modelYear   ? QString("model year: %1").arg(id.year)
+              : id.week == 0 ? QString("made in: %1").arg(id.year)
+                             : QString("made in: week %1 of %2").arg(id.week).arg(id.year));
+    json["week"] = id.week;
+    json["year"] = id.year;
+    json["model_year"] = id.modelYear;
+    const QString version = QString("%1.%2").arg(id.version).arg(id.revision);
+    lines << "EDID version: " + version;
+    json["version"] = version;
+    if (id.name) {
+        lines << "name: " + QString::fromStdString(*id.name);
+        json["name"] = QString::fromStdString(*id.name);
+    }
+    if (const auto& mode = id.preferred) {
+        lines << QString("preferred mode: %1x%2%3 at %4 Hz")
+                     .arg(mode->width)
+                     .arg(mode->height)
+                     .arg(mode->interlaced ? "i" : "")
+                     .arg(mode->refreshHz, 0, 'f', 3);
+        json["preferred"] = QJsonObject{{"width", mode->width},
+                                        {"height", mode->height},
+                                        {"refresh_hz", mode->refreshHz},
+                                        {"interlaced", mode->interlaced}};
+    }
+    // A second block is there when the base block declares it or it holds anything.
+    const bool second = id.extensionCount > 0 || std::any_of(image.begin() + kBlockBytes,
+                                                             image.end(), [](auto b) { return b; });
+    QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
+    if (second) {
+        const QString tag = QString::fromStdString(ExtensionName(image[kBlockBytes]));
+        extensions += " (block 1: " + tag + ")";
+        json["extension_tags"] = QJsonArray{tag};
+    }
+    lines << extensions;
+    json["extensions"] = id.extensionCount;
+    AddBlockVerdicts(outcome, image, second ? kEdidBytes : kBlockBytes);
+}
+
 void Info(const Adapter& adapter, Outcome& outcome) {
     const auto adapters = static_cast<int>(iow::ListAttachedAdapters(false).size());
     const auto product = static_cast<int>(IowKitGetProductId(adapter.handle));
@@ -412,6 +469,14 @@ Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidI
         if (request.fixChecksums) outcome.json["checksums_fixed"] = true;
     }
     if (command == "scan") Scan(adapter.handle, outcome);
+    if (command == "show") {
+        const TransferOutcome read =
+            ReadRange(adapter.handle, kEdidBytes, progress, &stopRequested);
+        outcome.status = AddFaults(outcome, read.faults);
+        if (outcome.status == kExitDone) Show(read.memory, outcome);
+        if (outcome.status != kExitDone)
+            outcome.message = "The memory did not answer for some bytes.";
+    }
     if (command == "info") Info(adapter, outcome);
     IowKitCloseDevice(adapter.handle);
     return outcome;
@@ -438,7 +503,8 @@ void List(Outcome& outcome) {
 // What a command needs before any adapter: the file it writes from or compares with, and
 // someone to ask before a write.
 std::optional<Outcome> Prepare(const Request& request, Console& console, EdidImage& fileImage) {
-    if (request.command == "write" || request.command == "verify")
+    if (request.command == "write" || request.command == "verify" ||
+        (request.command == "show" && !request.file.isEmpty()))
         if (auto failed = LoadFile(request.file, fileImage)) return failed;
     if (request.command == "write" && !request.asIs) {
         // A display whose EDID does not start with the header, or whose block is bad, is
@@ -468,6 +534,8 @@ Outcome Run(const Request& request, Console& console) {
     if (request.command == "list") return List(outcome), outcome;
     EdidImage fileImage{};
     if (auto failed = Prepare(request, console, fileImage)) return *failed;
+    if (request.command == "show" && !request.file.isEmpty())
+        return Show(fileImage, outcome), outcome;
     auto opened = OpenChosenAdapter(request.adapters.value(0));
     if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
     const Adapter adapter = std::get<Adapter>(opened);
@@ -593,7 +661,7 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
         "family takes; 1 writes a byte at a time).",
         "bytes", QString::number(kDefaultPageBytes));
     parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes, fixChecksums, asIs});
-    parser.addPositionalArgument("command", "read, write, verify, scan, info or list.");
+    parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
 
     const QString program = arguments.value(0, "quillon-cli");
@@ -617,11 +685,13 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     request.command = positional.value(0);
     const bool takesFile =
         request.command == "read" || request.command == "write" || request.command == "verify";
-    if (!takesFile && request.command != "scan" && request.command != "info" &&
+    const bool show = request.command == "show";
+    if (!takesFile && !show && request.command != "scan" && request.command != "info" &&
         request.command != "list")
         return usage(request.command.isEmpty() ? "No command given."
                                                : "Unknown command: " + request.command);
-    if (positional.size() != (takesFile ? 2 : 1))
+    if (show && positional.size() > 2) return usage("show takes one FILE or none.");
+    if (!show && positional.size() != (takesFile ? 2 : 1))
         return usage(takesFile ? request.command + " takes one FILE."
                                : request.command + " takes no FILE.");
     const QString byteText = parser.value(bytes);

@@ -1,0 +1,96 @@
+#include "image/edid_identity.h"
+
+#include <cstdio>
+
+namespace quillon {
+
+namespace {
+
+constexpr int kDescriptorOffsets[] = {54, 72, 90, 108};
+constexpr int kDescriptorBytes = 18;
+
+// A display descriptor's text: up to 13 characters, ended by a line feed, padded with spaces.
+std::string DescriptorText(const EdidImage& image, int offset) {
+    std::string text;
+    for (int k = offset + 5; k < offset + kDescriptorBytes && image[k] != 0x0A; ++k)
+        text += static_cast<char>(image[k]);
+    return text;
+}
+
+std::optional<PreferredMode> FirstDetailedTiming(const EdidImage& image) {
+    for (int offset : kDescriptorOffsets) {
+        const auto* d = &image[static_cast<std::size_t>(offset)];
+        const int clock10kHz = d[0] | d[1] << 8;
+        if (clock10kHz == 0) continue;  // a display descriptor
+        PreferredMode mode;
+        mode.width = d[2] | (d[4] & 0xF0) << 4;
+        const int hblank = d[3] | (d[4] & 0x0F) << 8;
+        mode.height = d[5] | (d[7] & 0xF0) << 4;
+        const int vblank = d[6] | (d[7] & 0x0F) << 8;
+        mode.interlaced = (d[17] & 0x80) != 0;
+        const double total = double(mode.width + hblank) * double(mode.height + vblank);
+        if (total > 0) mode.refreshHz = clock10kHz * 10000.0 / total;
+        return mode;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+EdidIdentity DecodeIdentity(const EdidImage& image) {
+    EdidIdentity id;
+    const int vendor = image[8] << 8 | image[9];
+    for (int shift : {10, 5, 0})
+        id.manufacturer += static_cast<char>('@' + ((vendor >> shift) & 0x1F));
+    id.productCode = image[10] | image[11] << 8;
+    id.serialNumber = static_cast<std::uint32_t>(image[12] | image[13] << 8 | image[14] << 16) |
+                      static_cast<std::uint32_t>(image[15]) << 24;
+    id.modelYear = image[16] == 0xFF;
+    id.week = id.modelYear ? 0 : image[16];
+    id.year = 1990 + image[17];
+    id.version = image[18];
+    id.revision = image[19];
+    // Display descriptors: the base block's four slots, then a CTA-861 block's own descriptor
+    // area (from the offset in its byte 2 to its checksum), where some displays keep theirs.
+    std::vector<int> slots(std::begin(kDescriptorOffsets), std::end(kDescriptorOffsets));
+    if (image[kBlockBytes] == 0x02 && image[kBlockBytes + 2] >= 4)
+        for (int offset = kBlockBytes + image[kBlockBytes + 2];
+             offset + kDescriptorBytes <= kEdidBytes - 1; offset += kDescriptorBytes)
+            slots.push_back(offset);
+    for (int offset : slots) {
+        if (image[offset] != 0 || image[offset + 1] != 0) continue;
+        if (image[offset + 3] == 0xFC && !id.name) id.name = DescriptorText(image, offset);
+        if (image[offset + 3] == 0xFF && !id.serialText)
+            id.serialText = DescriptorText(image, offset);
+    }
+    id.preferred = FirstDetailedTiming(image);
+    id.extensionCount = image[126];
+    return id;
+}
+
+std::string ExtensionName(std::uint8_t tag) {
+    switch (tag) {
+        case 0x02:
+            return "CTA-861";
+        case 0x10:
+            return "VTB-EXT";
+        case 0x40:
+            return "DI-EXT";
+        case 0x50:
+            return "LS-EXT";
+        case 0x60:
+            return "DPVL-EXT";
+        case 0x70:
+            return "DisplayID";
+        case 0xF0:
+            return "Block Map";
+        case 0xFF:
+            return "Manufacturer";
+        default:
+            char text[24];
+            std::snprintf(text, sizeof text, "unknown (0x%02X)", tag);
+            return text;
+    }
+}
+
+}  // namespace quillon

@@ -1,0 +1,43 @@
+#pragma once
+
+// Who a display says it is, from its EDID's base block: the identity that a production line
+// records for each unit, not a check of the EDID's conformance. Decodes only what is listed.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/edid_image.h"
+
+namespace quillon {
+
+// As the descriptor gives it: the active pixels and lines, and the pixel clock over the total
+// pixels and lines (an interlaced mode's are one field's).
+struct PreferredMode {
+    int width = 0;
+    int height = 0;
+    double refreshHz = 0;
+    bool interlaced = false;
+};
+
+struct EdidIdentity {
+    std::string manufacturer;  // the three-letter PNP id
+    int productCode = 0;
+    std::uint32_t serialNumber = 0;          // 0: none given
+    std::optional<std::string> serialText;   // the display serial number descriptor (0xFF)
+    int week = 0;                            // 1..54; 0: none given
+    int year = 0;                            // of manufacture, or the model year
+    bool modelYear = false;                  // week byte 0xFF: `year` is the model year
+    int version = 0, revision = 0;           // of the EDID structure (1.3, 1.4)
+    std::optional<std::string> name;         // the display product name descriptor (0xFC)
+    std::optional<PreferredMode> preferred;  // the first detailed timing descriptor
+    int extensionCount = 0;                  // what the base block declares
+};
+
+EdidIdentity DecodeIdentity(const EdidImage& image);
+
+// The name of an extension block's tag (its first byte): "CTA-861", "DisplayID", ...
+std::string ExtensionName(std::uint8_t tag);
+
+}  // namespace quillon
