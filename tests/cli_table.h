@@ -60,6 +60,9 @@ inline const CliRow kOwnRows[] = {
     {"write, a bad checksum", "write --yes other.bin", Plain, 5, "Block 0's checksum is bad"},
     {"write, checksums fixed", "write --yes --fix-checksums other.bin", Plain, 0, "Wrote"},
     {"write, as it is", "write --yes --as-is zeros.bin", Plain, 0, "Wrote"},
+    {"write, stamped from a counter, logged",
+     "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
+     Plain, 0, "Wrote", 1, "", Ok, 0, Flagged::Nothing},
     {"write from a FIFO", "write --yes fifo.bin", Plain, 5, "Cannot read"},
     {"write without a terminal or --yes", "write image.bin", Plain, 1, "Standard input is not a"},
     {"write, asked and answered y", "write image.bin", AnswerYes, 0, "Overwrite 256 bytes"},
@@ -185,6 +188,7 @@ class CliTable : public QObject {
         Put("bad.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></DATAOBJ>");
         Put("none.xml", "<EDID><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></EDID>");
         Put("zeros.bin", QByteArray(256, 0));
+        Put("counter.txt", "1000\n");
         QCOMPARE(::mkfifo(Path("fifo.bin").toLocal8Bit().constData(), 0600), 0);
     }
 
@@ -269,8 +273,9 @@ class CliTable : public QObject {
         if (!QStringList{"read", "write", "verify"}.contains(command) || status == 1 ||
             status == 2 || status == 5)
             return {};
-        const QString path = *std::ranges::find_if(
-            arguments, [&](const QString& word) { return word.startsWith(dir_.path()); });
+        const QString path = *std::ranges::find_if(  // the image: the last file named
+            arguments.rbegin(), arguments.rend(),
+            [&](const QString& word) { return word.startsWith(dir_.path()); });
         const int count = arguments.contains("128") ? 128 : 256;
         const QJsonArray failed = json["failed"].toArray(), differing = json["differing"].toArray();
         QStringList wrong;
@@ -280,7 +285,28 @@ class CliTable : public QObject {
         if (command != "read" &&
             !std::holds_alternative<std::monostate>(LoadImageFile(path.toStdString(), meant)))
             return {"the file does not load"};
-        for (int end = 127; end < count && arguments.contains("--fix-checksums"); end += 128)
+        if (arguments.contains("--log")) {  // the unit's record, the last line of the log
+            const QJsonObject record =
+                QJsonDocument::fromJson(ReadAll(Path("units.jsonl")).trimmed().split('\n').last())
+                    .object();
+            if (record["exit_status"] != json["exit_status"] ||
+                record["sha256_meant"].toString().size() != 64)
+                wrong << "the unit's record";
+        }
+        if (arguments.contains("--stamp-serial-from")) {  // the record's number, week 49 of 2026
+            const auto serial = static_cast<quint32>(json["stamped"]["serial_number"].toInteger());
+            for (int k = 0; k < 4; ++k) meant[12 + k] = std::uint8_t(serial >> (8 * k));
+            meant[16] = 49, meant[17] = 2026 - 1990;
+            const QByteArray text = QByteArray::number(serial) + '\n' + QByteArray(12, ' ');
+            const QByteArray bytes = Bytes(meant);  // the sample's serial number descriptor
+            const qsizetype at = bytes.indexOf(QByteArray("\0\0\0\xff\0", 5)) + 5;
+            std::copy_n(text.begin(), 13, meant.begin() + at);
+            if (ReadAll(Path("counter.txt")) != QByteArray::number(serial + 1) + '\n')
+                wrong << "the counter not advanced past the number";
+        }
+        for (int end = 127; end < count && (arguments.contains("--fix-checksums") ||
+                                            arguments.contains("--stamp-serial-from"));
+             end += 128)
             meant[end] -= std::accumulate(&meant[end - 127], &meant[end + 1], 0);
         if (command == "read" && ReadAll(path) != (status == 0 ? Bytes(memory, count) : "<none>"))
             wrong << "the file read is not the memory";

@@ -1,4 +1,5 @@
 // quillon-cli's table in-process, on the virtual adapter; then several virtual adapters at once.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -115,35 +116,42 @@ class SeveralAdapters : public QObject {
     }
 };
 
+// The fields that both tell, one "name value" line each, from edid-decode's report.
+QStringList FromDecoder(const QString& report) {
+    QStringList fields;
+    const auto take = [&](const char* pattern,
+                          const std::function<QString(QRegularExpressionMatch)>& field) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(pattern, QRegularExpression::MultilineOption).match(report);
+        if (m.hasMatch()) fields << field(m);
+    };
+    take(R"(Revision: (\d+\.\d+))", [](auto m) { return "version " + m.captured(1); });
+    take(R"(^    Manufacturer: (\S+))", [](auto m) { return "manufacturer " + m.captured(1); });
+    take(R"(^    Model: (\d+))", [](auto m) { return "product " + m.captured(1); });
+    take(R"(^    Serial Number: (\d+))", [](auto m) { return "serial " + m.captured(1); });
+    take(R"(^    (Made in: (week \d+ of )?|Model year: )(\d+))",
+         [](auto m) { return "made " + m.captured(1).remove(':') + m.captured(3); });
+    take(R"(Display Product Name: '(.*)')", [](auto m) { return "name " + m.captured(1); });
+    take(R"(Display Product Serial Number: '(.*)')",
+         [](auto m) { return "serial text " + m.captured(1); });
+    take(R"(DTD 1: +(\d+x\d+i?) +([\d.]+) Hz)", [](auto m) {
+        return "mode " + m.captured(1) + " " + QString::number(m.captured(2).toDouble(), 'f', 3);
+    });
+    return fields;
+}
+
+// edid-decode's report on the image file at `path`.
+QString EdidDecode(const QString& path) {
+    QProcess decoder;
+    decoder.start("edid-decode", {path});
+    return decoder.waitForFinished(30000) ? decoder.readAllStandardOutput() : QString();
+}
+
 // show against a real decoder: on every image of the corpus, the identity that show prints is
 // what edid-decode prints for the same file.
 class ShowAgreesWithEdidDecode : public QObject {
     Q_OBJECT
 
-    // The fields that both tell, one "name value" line each, from edid-decode's report.
-    static QStringList FromDecoder(const QString& report) {
-        QStringList fields;
-        const auto take = [&](const char* pattern,
-                              const std::function<QString(QRegularExpressionMatch)>& field) {
-            const QRegularExpressionMatch m =
-                QRegularExpression(pattern, QRegularExpression::MultilineOption).match(report);
-            if (m.hasMatch()) fields << field(m);
-        };
-        take(R"(Revision: (\d+\.\d+))", [](auto m) { return "version " + m.captured(1); });
-        take(R"(^    Manufacturer: (\S+))", [](auto m) { return "manufacturer " + m.captured(1); });
-        take(R"(^    Model: (\d+))", [](auto m) { return "product " + m.captured(1); });
-        take(R"(^    Serial Number: (\d+))", [](auto m) { return "serial " + m.captured(1); });
-        take(R"(^    (Made in: (week \d+ of )?|Model year: )(\d+))",
-             [](auto m) { return "made " + m.captured(1).remove(':') + m.captured(3); });
-        take(R"(Display Product Name: '(.*)')", [](auto m) { return "name " + m.captured(1); });
-        take(R"(Display Product Serial Number: '(.*)')",
-             [](auto m) { return "serial text " + m.captured(1); });
-        take(R"(DTD 1: +(\d+x\d+i?) +([\d.]+) Hz)", [](auto m) {
-            return "mode " + m.captured(1) + " " +
-                   QString::number(m.captured(2).toDouble(), 'f', 3);
-        });
-        return fields;
-    }
     static QStringList FromShow(const QJsonObject& j) {
         QStringList fields{"version " + j["version"].toString(),
                            "manufacturer " + j["manufacturer"].toString(),
@@ -191,14 +199,157 @@ class ShowAgreesWithEdidDecode : public QObject {
     }
 };
 
+// Each unit its own identity: what a stamped write leaves in the memory is what edid-decode
+// reads there, with good checksums, and every other byte is the file's; the counter gives no
+// number twice, not to a failed unit, a killed program or two programs at once.
+class UnitStamps : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString image_ = dir_.filePath("image.bin"), counter_ = dir_.filePath("counter"),
+            log_ = dir_.filePath("units.jsonl");
+    quillon::iow::VirtualAdapter& model_ = quillon::iow::TheVirtualAdapter();
+
+    static void Put(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    CliRun Write(const QString& options) {
+        return RunInProcess(options.split(' ', Qt::SkipEmptyParts) +
+                                QStringList{"--json", "write", "--yes", image_},
+                            CliSetup::Plain);
+    }
+    static int StampedSerial(const QByteArray& json) {
+        return QJsonDocument::fromJson(json)["stamped"]["serial_number"].toInt();
+    }
+    // A quillon-cli-virtual process writing one unit from the counter.
+    void Start(QProcess& process) {
+        process.start(QUILLON_CLI_VIRTUAL, {"--log", log_, "write", "--yes", "--json",
+                                            "--stamp-serial-from", counter_, image_});
+    }
+
+  private slots:
+    void init() {
+        model_.Reset();
+        Put(image_, Bytes(quillon::iow::SampleEdid()));
+        Put(counter_, "1000\n");
+        QFile::remove(log_);
+    }
+
+    void stampedAsEdidDecodeReadsIt_data() {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QStringList>("fields");       // as FromDecoder gives them
+        const int year = QDate::currentDate().year();  // the UTC date's year, but for a few hours
+        QTest::newRow("serial and date")
+            << "--stamp-serial 123456 --stamp-date 2024-07"
+            << QStringList{"serial 123456", "made Made in week 7 of 2024", "serial text 123456"};
+        QTest::newRow("text alone, today")
+            << "--stamp-serial-text QX-0042 --stamp-date today"
+            << QStringList{"serial 5381", "serial text QX-0042",
+                           QString("made Made in week %1 of %2")
+                               .arg(QDate::currentDate().weekNumber())
+                               .arg(year)};
+        QTest::newRow("from the counter")
+            << "--stamp-serial-from " + counter_ << QStringList{"serial 1000", "serial text 1000"};
+    }
+    void stampedAsEdidDecodeReadsIt() {
+        QFETCH(QString, options);
+        QFETCH(QStringList, fields);
+        QCOMPARE(Write(options).status, 0);
+        const QString stamped = dir_.filePath("stamped.bin");
+        Put(stamped, Bytes(model_.Eeprom().Memory()));
+        const QString report = EdidDecode(stamped);
+        for (const QString& field : fields)
+            QVERIFY2(FromDecoder(report).contains(field), qPrintable(field + " in " + report));
+        QVERIFY2(!report.contains("should be"), "a checksum edid-decode rejects");
+        // Every other byte is the file's: the golden compare passes, the plain one does not.
+        QCOMPARE(RunInProcess({"verify", "--ignore-stamp", image_}, CliSetup::Plain).status, 0);
+        QCOMPARE(RunInProcess({"verify", image_}, CliSetup::Plain).status, 4);
+    }
+
+    // Refused before anything is written: a counter that is a FIFO or holds text, a serial too
+    // long, a week out of range, a text for an image without the descriptor.
+    void refusals_data() {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("status");
+        QTest::newRow("counter holds text") << "--stamp-serial-from text" << 5;
+        QTest::newRow("counter is a FIFO") << "--stamp-serial-from fifo" << 5;
+        QTest::newRow("serial past 32 bits") << "--stamp-serial 4294967296" << 1;
+        QTest::newRow("week 54") << "--stamp-date 2026-54" << 1;
+        QTest::newRow("text of 14") << "--stamp-serial-text ABCDEFGHIJKLMN" << 1;
+        QTest::newRow("log into a FIFO") << "--stamp-serial 7 --log fifo" << 5;
+    }
+    void refusals() {
+        QFETCH(QString, options);
+        QFETCH(int, status);
+        Put(dir_.filePath("text"), "next\n");
+        ::mkfifo(dir_.filePath("fifo").toLocal8Bit().constData(), 0600);
+        model_.Eeprom().Memory().fill(0xEE);
+        QCOMPARE(Write(options.replace("text", dir_.filePath("text"))
+                           .replace(" fifo", " " + dir_.filePath("fifo")))
+                     .status,
+                 status);
+        QCOMPARE(model_.Eeprom().Memory()[0], 0xEE);
+    }
+
+    // A failed unit keeps its number, in its record; the next unit gets the next one.
+    void aFailedUnitsNumberIsNotReused() {
+        const QString& log = log_;
+        model_.Eeprom().SetWriteProtected(true);
+        QCOMPARE(Write("--stamp-serial-from " + counter_ + " --log " + log).status, 4);
+        model_.Eeprom().SetWriteProtected(false);
+        QCOMPARE(Write("--stamp-serial-from " + counter_ + " --log " + log).status, 0);
+        const QList<QByteArray> records = ReadAll(log).trimmed().split('\n');
+        QCOMPARE(records.size(), 2);
+        QStringList got;
+        for (const QByteArray& line : records) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            got << QString("%1:%2")
+                       .arg(record["stamped"]["serial_number"].toInt())
+                       .arg(record["exit_status"].toInt());
+            QVERIFY(record["sha256_meant"].toString().size() == 64 &&
+                    !record["time"].toString().isEmpty());
+        }
+        QCOMPARE(got, (QStringList{"1000:4", "1001:0"}));
+    }
+
+    // Killed once its number is on the disk, mid-write: that number is never given again.
+    void aKilledUnitsNumberIsNotReused() {
+        QProcess killed;
+        Start(killed);
+        QVERIFY(QTest::qWaitFor([&] { return ReadAll(counter_) == "1001\n"; }, 30000));
+        killed.kill();
+        QVERIFY(killed.waitForFinished());
+        QCOMPARE(ReadAll(log_), QByteArray());  // killed before its unit was done
+        QProcess next;
+        Start(next);
+        QVERIFY(next.waitForFinished(60000));
+        QCOMPARE(StampedSerial(next.readAllStandardOutput()), 1001);
+    }
+
+    // Two programs at once on one counter: two numbers.
+    void twoProgramsTwoNumbers() {
+        QProcess first, second;
+        Start(first);
+        Start(second);
+        QVERIFY(first.waitForFinished(60000) && second.waitForFinished(60000));
+        QSet<int> numbers;
+        for (QProcess* process : {&first, &second})
+            numbers << StampedSerial(process->readAllStandardOutput());
+        QCOMPARE(numbers, (QSet<int>{1000, 1001}));
+        QCOMPARE(ReadAll(counter_), QByteArray("1002\n"));
+    }
+};
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     quillon::iow::VirtualRig rig;
     CliTable table(rig, RunInProcess, false);
     SeveralAdapters several;
     ShowAgreesWithEdidDecode show;
+    UnitStamps stamps;
     return QTest::qExec(&table, argc, argv) + QTest::qExec(&several, argc, argv) +
-           QTest::qExec(&show, argc, argv);
+           QTest::qExec(&show, argc, argv) + QTest::qExec(&stamps, argc, argv);
 }
 
 #include "test_cli.moc"

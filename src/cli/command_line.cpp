@@ -4,10 +4,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSysInfo>
 #include <array>
 #include <csignal>
 #include <iostream>
@@ -18,9 +23,11 @@
 
 #include "commands/device_commands.h"
 #include "files/image_files.h"
+#include "files/unit_records.h"
 #include "image/byte_cells.h"
 #include "image/edid_identity.h"
 #include "image/edid_layout.h"
+#include "image/edid_stamp.h"
 #include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
@@ -71,6 +78,11 @@ struct Request {
     int pageBytes = kDefaultPageBytes;
     bool asIs = false;          // write what is not an EDID, or a bad checksum, as it is
     bool fixChecksums = false;  // write each block with its checksum recomputed
+    Stamp stamp;                // what each unit gets stamped, the counter's number aside
+    QString counterFile;        // the next serial number, taken for each unit
+    QString logFile;            // a record per unit
+    bool ignoreStamp = false;   // verify leaves out what a stamp changes
+    bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
 // What a command came to: the status, one line for the operator, the result lines, and the
@@ -80,6 +92,8 @@ struct Outcome {
     QString message;
     QStringList lines;
     QJsonObject json;
+    // For the unit's record: the bytes meant for the memory, and those read back from it.
+    std::optional<EdidImage> meant, readBack;
 };
 
 Outcome Fail(int status, const QString& message) {
@@ -306,13 +320,17 @@ void Verify(const Request& request, const EdidImage& expected, IowKitHandle hand
     const TransferOutcome read = ReadRange(handle, request.byteCount, progress, &stopRequested);
     std::vector<ByteFault> faults;
     auto next = read.faults.begin();
+    const std::set<int> ignored = request.ignoreStamp ? StampedOffsets(expected) : std::set<int>{};
     for (int k = 0; k < request.byteCount; ++k) {
         const bool got = next == read.faults.end() || next->offset != k;
         if (!got) ++next;
+        if (ignored.contains(k)) continue;
         if (!got || read.memory[k] != expected[k])
             faults.push_back({k, expected[k], got ? std::optional(read.memory[k]) : std::nullopt});
     }
     outcome.status = AddFaults(outcome, faults);
+    outcome.meant = expected;
+    outcome.readBack = read.memory;
     if (outcome.status == kExitDone) AddBlockVerdicts(outcome, read.memory, request.byteCount);
     outcome.message =
         read.interrupted              ? (outcome.status = kExitInterrupted, "Interrupted.")
@@ -328,6 +346,8 @@ void Write(const Request& request, const EdidImage& image, IowKitHandle handle,
         ProgramRange(handle, image, request.byteCount, request.pageBytes, progress, &stopRequested);
     AddBlockVerdicts(outcome, image, request.byteCount);
     outcome.status = AddFaults(outcome, written.faults);
+    outcome.meant = image;
+    outcome.readBack = written.memory;
     if (written.interrupted) {
         outcome.status = kExitInterrupted;
         outcome.message = InterruptedText(outcome);
@@ -455,6 +475,66 @@ void Print(const Outcome& outcome, const Request& request, bool json, Console& c
     if (!outcome.message.isEmpty()) console.err << prefix << outcome.message << '\n' << Qt::flush;
 }
 
+// Stamps this unit's identity into `image`, taking its serial number from the counter first
+// (on the disk before anything is written, so that it is never given twice). False, with the
+// outcome a file error, when the counter could not be taken.
+bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
+    Stamp stamp = request.stamp;
+    if (!request.counterFile.isEmpty()) {
+        const auto taken = TakeCounter(LocalPath(request.counterFile));
+        if (const auto* error = std::get_if<FileError>(&taken)) {
+            outcome = Fail(kExitFileError,
+                           FileErrorText("take a number from", request.counterFile, *error));
+            return false;
+        }
+        stamp.serialNumber = std::get<std::uint32_t>(taken);
+    }
+    const bool descriptor = ApplyStamp(image, stamp, request.byteCount);
+    QJsonObject stamped{{"serial_descriptor", descriptor}};
+    if (stamp.serialNumber) stamped["serial_number"] = static_cast<qint64>(*stamp.serialNumber);
+    if (stamp.serialText) stamped["serial_text"] = QString::fromStdString(*stamp.serialText);
+    if (stamp.week) stamped["week"] = *stamp.week, stamped["year"] = stamp.year;
+    outcome.json["stamped"] = stamped;
+    return true;
+}
+
+// The unit's record for the log: the outcome, and when, where, from what file, the bytes meant
+// and read back (SHA-256) and who the image says the display is.
+QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
+    QJsonObject record = outcome.json;
+    record["command"] = request.command;
+    record["exit_status"] = outcome.status;
+    record["message"] = outcome.message;
+    record["time"] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    record["host"] = QSysInfo::machineHostName();
+    record["image_file"] = QFileInfo(request.file).absoluteFilePath();
+    const auto sha256 = [&](const std::optional<EdidImage>& image) -> QJsonValue {
+        if (!image) return QJsonValue();
+        const QByteArray bytes(reinterpret_cast<const char*>(image->data()), request.byteCount);
+        return QString(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    };
+    record["sha256_meant"] = sha256(outcome.meant);
+    record["sha256_read"] = sha256(outcome.readBack);
+    if (outcome.meant) {
+        Outcome identity;
+        Show(*outcome.meant, identity);
+        identity.json.remove("blocks");
+        record["identity"] = identity.json;
+    }
+    return record;
+}
+
+// Appends the unit's record; a record that cannot be written makes the unit a file error.
+void Record(const Request& request, UnitLog& log, Outcome& outcome) {
+    if (!log.IsOpen()) return;
+    const QByteArray line =
+        QJsonDocument(UnitRecord(request, outcome)).toJson(QJsonDocument::Compact) + '\n';
+    if (auto error = log.Append(line.toStdString())) {
+        outcome.status = kExitFileError;
+        outcome.message = FileErrorText("append to", request.logFile, *error);
+    }
+}
+
 // The command on one open adapter, which it closes.
 Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidImage& fileImage,
                      const TransferProgress& progress) {
@@ -464,7 +544,12 @@ Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidI
     if (command == "read") Read(request, adapter.handle, progress, outcome);
     if (command == "verify") Verify(request, fileImage, adapter.handle, progress, outcome);
     if (command == "write") {
-        Write(request, fileImage, adapter.handle, progress, outcome);
+        EdidImage image = fileImage;
+        if (request.Stamping() && !StampUnit(request, image, outcome)) {
+            IowKitCloseDevice(adapter.handle);
+            return outcome;
+        }
+        Write(request, image, adapter.handle, progress, outcome);
         if (request.asIs) outcome.json["as_is"] = true;
         if (request.fixChecksums) outcome.json["checksums_fixed"] = true;
     }
@@ -502,7 +587,18 @@ void List(Outcome& outcome) {
 
 // What a command needs before any adapter: the file it writes from or compares with, and
 // someone to ask before a write.
-std::optional<Outcome> Prepare(const Request& request, Console& console, EdidImage& fileImage) {
+std::optional<Outcome> Prepare(const Request& request, Console& console, EdidImage& fileImage,
+                               UnitLog& log) {
+    // The record and the counter must work before any memory is written.
+    if (!request.logFile.isEmpty())
+        if (auto error = log.Open(LocalPath(request.logFile)))
+            return Fail(kExitFileError, FileErrorText("open the log", request.logFile, *error));
+    if (!request.counterFile.isEmpty()) {
+        const auto counter = PeekCounter(LocalPath(request.counterFile));
+        if (const auto* error = std::get_if<FileError>(&counter))
+            return Fail(kExitFileError,
+                        FileErrorText("read the counter", request.counterFile, *error));
+    }
     if (request.command == "write" || request.command == "verify" ||
         (request.command == "show" && !request.file.isEmpty()))
         if (auto failed = LoadFile(request.file, fileImage)) return failed;
@@ -514,7 +610,12 @@ std::optional<Outcome> Prepare(const Request& request, Console& console, EdidIma
                                                 "not 00 FF FF FF FF FF FF 00 (--as-is writes it "
                                                 "all the same).")
                                             .arg(request.file));
-        if (request.fixChecksums) FixChecksums(fileImage, request.byteCount);
+        // A stamp recomputes the checksums anyway.
+        if (request.fixChecksums || request.Stamping()) FixChecksums(fileImage, request.byteCount);
+        if (request.stamp.serialText && !DisplayDescriptorOffset(fileImage, 0xFF))
+            return Fail(kExitFileError, QString("%1 has no display serial number descriptor for "
+                                                "--stamp-serial-text.")
+                                            .arg(request.file));
         const std::vector<int> bad = BadBlocks(fileImage, request.byteCount);
         if (!bad.empty())
             return Fail(kExitFileError, QString("Block %1's checksum is bad in %2 (--fix-checksums "
@@ -533,18 +634,21 @@ Outcome Run(const Request& request, Console& console) {
     Outcome outcome;
     if (request.command == "list") return List(outcome), outcome;
     EdidImage fileImage{};
-    if (auto failed = Prepare(request, console, fileImage)) return *failed;
+    UnitLog log;
+    if (auto failed = Prepare(request, console, fileImage, log)) return *failed;
     if (request.command == "show" && !request.file.isEmpty())
         return Show(fileImage, outcome), outcome;
     auto opened = OpenChosenAdapter(request.adapters.value(0));
-    if (auto* failed = std::get_if<Outcome>(&opened)) return *failed;
+    if (auto* failed = std::get_if<Outcome>(&opened)) return Record(request, log, *failed), *failed;
     const Adapter adapter = std::get<Adapter>(opened);
     if (request.command == "write" && !AskBeforeWriting(request, {adapter.serial}, console)) {
         IowKitCloseDevice(adapter.handle);
         return Fail(kExitUsage, "Not confirmed; nothing written.");
     }
     const StopSignals stopSignals;
-    return RunOnAdapter(request, adapter, fileImage, ProgressBar(console));
+    outcome = RunOnAdapter(request, adapter, fileImage, ProgressBar(console));
+    Record(request, log, outcome);
+    return outcome;
 }
 
 // How bad a status is when several adapters ran: the run ends with the worst.
@@ -584,7 +688,8 @@ class ProgressLines {
 // The command on several adapters at once, one thread each. Returns the worst status.
 int RunSeveral(const Request& request, bool json, Console& console) {
     EdidImage fileImage{};
-    if (auto failed = Prepare(request, console, fileImage)) {
+    UnitLog log;
+    if (auto failed = Prepare(request, console, fileImage, log)) {
         Print(*failed, request, json, console);
         return failed->status;
     }
@@ -623,10 +728,49 @@ int RunSeveral(const Request& request, bool json, Console& console) {
     for (std::size_t k = 0; k < fixtures.size(); ++k) {
         Outcome& outcome = std::get<Outcome>(fixtures[k]);
         outcome.json["adapter_serial"] = serials[int(k)];
+        Record(request, log, outcome);
         Print(outcome, request, json, console, serials[int(k)]);
         if (Severity(outcome.status) > Severity(worst)) worst = outcome.status;
     }
     return worst;
+}
+
+// The stamp that the options ask for, into `request`; why not, when they ask for what cannot be.
+std::optional<QString> StampOptions(const QCommandLineParser& parser,
+                                    const std::array<QCommandLineOption, 4>& options,
+                                    Request& request) {
+    const auto& [serial, text, from, date] = options;
+    if (parser.isSet(serial)) {
+        bool ok = false;
+        const qulonglong number = parser.value(serial).toULongLong(&ok);
+        if (!ok || number > UINT32_MAX)
+            return "--stamp-serial takes a number from 0 to 4294967295.";
+        request.stamp.serialNumber = static_cast<std::uint32_t>(number);
+    }
+    if (parser.isSet(text)) {
+        const std::string value = parser.value(text).toStdString();
+        if (!ValidDescriptorText(value))
+            return "--stamp-serial-text takes 1 to 13 printable ASCII characters.";
+        request.stamp.serialText = value;
+    }
+    request.counterFile = parser.value(from);
+    if (parser.isSet(serial) && parser.isSet(from))
+        return "--stamp-serial and --stamp-serial-from exclude each other.";
+    if (parser.isSet(date)) {
+        int week = 0, year = 0;
+        const QString value = parser.value(date);
+        if (value == "today") {
+            week = QDateTime::currentDateTimeUtc().date().weekNumber(&year);
+        } else {
+            const auto m = QRegularExpression(R"(^(\d{4})-(\d{1,2})$)").match(value);
+            if (m.hasMatch()) year = m.captured(1).toInt(), week = m.captured(2).toInt();
+        }
+        if (week < 1 || week > 53 || year < 1990 || year > 2245)
+            return "--stamp-date takes YYYY-WW (week 1 to 53 of 1990 to 2245) or today.";
+        request.stamp.week = week;
+        request.stamp.year = year;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -660,7 +804,34 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
         "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
         "family takes; 1 writes a byte at a time).",
         "bytes", QString::number(kDefaultPageBytes));
-    parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes, fixChecksums, asIs});
+    const QCommandLineOption stampSerial(
+        "stamp-serial",
+        "write: stamp serial number N into bytes 12..15 and, where the image has one, "
+        "the display serial number descriptor.",
+        "N");
+    const QCommandLineOption stampSerialText(
+        "stamp-serial-text",
+        "write: stamp TEXT (1 to 13 printable characters) into the display serial "
+        "number descriptor alone.",
+        "TEXT");
+    const QCommandLineOption stampSerialFrom(
+        "stamp-serial-from",
+        "write: take each unit's serial number from the counter FILE, which "
+        "holds the next one and is advanced under a lock before the unit is "
+        "written.",
+        "FILE");
+    const QCommandLineOption stampDate(
+        "stamp-date", "write: stamp the week and year of manufacture (YYYY-WW, or today).",
+        "YYYY-WW");
+    const QCommandLineOption logOption(
+        "log", "write, verify: append a JSON record of each unit to FILE.", "FILE");
+    const QCommandLineOption ignoreStamp(
+        "ignore-stamp",
+        "verify: leave out what a stamp changes (bytes 12..17, the serial number "
+        "descriptor's text, and their blocks' checksums).");
+    parser.addOptions({bytes, yes, adapterOption, all, json, pageBytes, fixChecksums, asIs,
+                       stampSerial, stampSerialText, stampSerialFrom, stampDate, logOption,
+                       ignoreStamp});
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
 
@@ -709,6 +880,16 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
     request.fixChecksums = parser.isSet(fixChecksums);
     if (request.asIs && request.fixChecksums)
         return usage("--as-is and --fix-checksums exclude each other.");
+    if (auto why = StampOptions(parser, {stampSerial, stampSerialText, stampSerialFrom, stampDate},
+                                request))
+        return usage(*why);
+    request.logFile = parser.value(logOption);
+    request.ignoreStamp = parser.isSet(ignoreStamp);
+    if (request.Stamping() && request.command != "write") return usage("Stamps go with write.");
+    if (request.ignoreStamp && request.command != "verify")
+        return usage("--ignore-stamp goes with verify.");
+    if (!request.logFile.isEmpty() && request.command != "write" && request.command != "verify")
+        return usage("--log goes with write and verify.");
     const bool several = request.all || request.adapters.size() > 1;
     if (several && request.command == "read")
         return usage("read writes one file: give it one adapter.");

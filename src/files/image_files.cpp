@@ -12,48 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "files/regular_file.h"
+
 namespace quillon {
 
 namespace {
-
-// Closes a file descriptor when it goes out of scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-FileError NotRegularFile() {
-    return FileError{kErrorNotRegularFile,
-                     "Not a regular file: a named pipe, a device or a socket holds no image"};
-}
-
-// Opens `path` for reading without blocking (a named pipe without a writer would block the
-// open, a device the read) and checks on the same descriptor that it is a regular file, so a
-// file swapped in between cannot slip through. Returns the descriptor, or -1 and the error.
-int OpenRegularFile(const std::string& path, std::optional<FileError>& error, off_t& size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return error = ErrnoError(errno), -1;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        error = ErrnoError(errno);
-    else if (S_ISDIR(info.st_mode))
-        error = ErrnoError(EISDIR);
-    else if (!S_ISREG(info.st_mode))
-        error = NotRegularFile();
-    if (error) return ::close(fd), -1;
-    size = info.st_size;
-    return fd;
-}
 
 // Reads up to `limit` bytes from `fd` into `out`; false with errno on a failed read.
 bool ReadUpTo(int fd, std::size_t limit, std::string& out) {

@@ -37,6 +37,17 @@ std::optional<PreferredMode> FirstDetailedTiming(const EdidImage& image) {
 
 }  // namespace
 
+std::optional<int> DisplayDescriptorOffset(const EdidImage& image, std::uint8_t tag) {
+    std::vector<int> slots(std::begin(kDescriptorOffsets), std::end(kDescriptorOffsets));
+    if (image[kBlockBytes] == 0x02 && image[kBlockBytes + 2] >= 4)
+        for (int offset = kBlockBytes + image[kBlockBytes + 2];
+             offset + kDescriptorBytes <= kEdidBytes - 1; offset += kDescriptorBytes)
+            slots.push_back(offset);
+    for (int offset : slots)
+        if (image[offset] == 0 && image[offset + 1] == 0 && image[offset + 3] == tag) return offset;
+    return std::nullopt;
+}
+
 EdidIdentity DecodeIdentity(const EdidImage& image) {
     EdidIdentity id;
     const int vendor = image[8] << 8 | image[9];
@@ -50,19 +61,10 @@ EdidIdentity DecodeIdentity(const EdidImage& image) {
     id.year = 1990 + image[17];
     id.version = image[18];
     id.revision = image[19];
-    // Display descriptors: the base block's four slots, then a CTA-861 block's own descriptor
-    // area (from the offset in its byte 2 to its checksum), where some displays keep theirs.
-    std::vector<int> slots(std::begin(kDescriptorOffsets), std::end(kDescriptorOffsets));
-    if (image[kBlockBytes] == 0x02 && image[kBlockBytes + 2] >= 4)
-        for (int offset = kBlockBytes + image[kBlockBytes + 2];
-             offset + kDescriptorBytes <= kEdidBytes - 1; offset += kDescriptorBytes)
-            slots.push_back(offset);
-    for (int offset : slots) {
-        if (image[offset] != 0 || image[offset + 1] != 0) continue;
-        if (image[offset + 3] == 0xFC && !id.name) id.name = DescriptorText(image, offset);
-        if (image[offset + 3] == 0xFF && !id.serialText)
-            id.serialText = DescriptorText(image, offset);
-    }
+    if (const auto offset = DisplayDescriptorOffset(image, 0xFC))
+        id.name = DescriptorText(image, *offset);
+    if (const auto offset = DisplayDescriptorOffset(image, 0xFF))
+        id.serialText = DescriptorText(image, *offset);
     id.preferred = FirstDetailedTiming(image);
     id.extensionCount = image[126];
     return id;

@@ -37,6 +37,15 @@ struct EdidIdentity {
 
 EdidIdentity DecodeIdentity(const EdidImage& image);
 
+// Where the first display descriptor with `tag` (0xFC name, 0xFF serial number) starts: in the
+// base block's four slots, then in a CTA-861 block's own descriptor area (from the offset in its
+// byte 2 to its checksum), where some displays keep theirs.
+std::optional<int> DisplayDescriptorOffset(const EdidImage& image, std::uint8_t tag);
+
+// The bytes of a display descriptor's text: 13, after its 5-byte header.
+inline constexpr int kDescriptorTextOffset = 5;
+inline constexpr int kDescriptorTextBytes = 13;
+
 // The name of an extension block's tag (its first byte): "CTA-861", "DisplayID", ...
 std::string ExtensionName(std::uint8_t tag);
 
