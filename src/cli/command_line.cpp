@@ -66,7 +66,13 @@ Exit status:
   5  the file could not be read or written
   6  interrupted (SIGINT or SIGTERM): the memory may hold part of the image; what was
      written has been read back and every byte not written or not verified is listed
-When both 3 and 4 apply, the status is 3. A second signal ends the program at once.)";
+When both 3 and 4 apply, the status is 3. A second signal ends the program at once.
+
+Each unit with the next serial number of a counter file, this week, and a record:
+  while read -p "next unit, Enter: " _; do
+      quillon-cli write --yes --stamp-serial-from panel.counter --stamp-date today \
+          --log line.jsonl panel.bin || break
+  done)";
 
 struct Request {
     QString command;
@@ -833,7 +839,7 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
                        stampSerial, stampSerialText, stampSerialFrom, stampDate, logOption,
                        ignoreStamp});
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
-    parser.addPositionalArgument("file", "The image file of read, write and verify.", "[FILE]");
+    parser.addPositionalArgument("file", "The image file of read, write, verify and show.", "[FILE]");
 
     const QString program = arguments.value(0, "quillon-cli");
     auto usage = [&](const QString& why) {
