@@ -839,7 +839,8 @@ int RunCommandLine(const QStringList& arguments, Console& console) {
                        stampSerial, stampSerialText, stampSerialFrom, stampDate, logOption,
                        ignoreStamp});
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
-    parser.addPositionalArgument("file", "The image file of read, write, verify and show.", "[FILE]");
+    parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
+                                 "[FILE]");
 
     const QString program = arguments.value(0, "quillon-cli");
     auto usage = [&](const QString& why) {
