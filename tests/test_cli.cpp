@@ -1,4 +1,5 @@
 // quillon-cli's table in-process, on the virtual adapter; then several virtual adapters at once.
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -327,11 +328,17 @@ class UnitStamps : public QObject {
         QCOMPARE(StampedSerial(next.readAllStandardOutput()), 1001);
     }
 
-    // Two programs at once on one counter: two numbers.
+    // Two programs at once on one counter: two numbers. While another holds the counter's lock
+    // neither takes one.
     void twoProgramsTwoNumbers() {
+        QFile held(counter_);
+        QVERIFY(held.open(QIODevice::ReadWrite) && ::flock(held.handle(), LOCK_EX) == 0);
         QProcess first, second;
         Start(first);
         Start(second);
+        QTest::qWait(300);
+        QCOMPARE(ReadAll(counter_), QByteArray("1000\n"));
+        held.close();  // and its lock with it
         QVERIFY(first.waitForFinished(60000) && second.waitForFinished(60000));
         QSet<int> numbers;
         for (QProcess* process : {&first, &second})
