@@ -57,12 +57,13 @@ sanitize: setup-test
 	    ctest --output-on-failure -j $(JOBS)
 
 # The command line with several adapters at once, one thread each, under ThreadSanitizer. Qt is
-# not built for it: tests/tsan.supp names the waits inside QtTest that it cannot see.
+# not built for it: tests/tsan.supp names the waits inside QtTest that it cannot see. The test
+# starts programs (QProcess forks and execs at once), which TSan would refuse by default.
 tsan: setup-test
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_TSAN=ON
 	cmake --build build-tsan -j $(JOBS) --target test_cli
 	cd build-tsan && $(TEST_ENV) \
-	    TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp \
+	    TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:suppressions=$(CURDIR)/tests/tsan.supp \
 	    ctest --output-on-failure -R '^test_cli$$'
 
 # The Debian package, in the build folder.
