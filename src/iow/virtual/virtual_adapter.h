@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -148,8 +149,8 @@ class VirtualAdapter {
     I2cDevice* Addressed(std::uint8_t addressByte, Clock::time_point now);
     void StopTransaction(Clock::time_point now);
 
-    bool present_ = true;
-    bool unplugged_ = false;
+    std::atomic<bool> present_ = true;  // read by another adapter's thread listing the adapters
+    std::atomic<bool> unplugged_ = false;
     bool takingReports_ = true;
     std::uint32_t plugs_ = 0;
     std::function<void()> connectionWatcher_;
