@@ -137,12 +137,9 @@ IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte) {
     return {got > 0 && (buffer[1] & 0x01) != 0, got == 0};
 }
 
-IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset, int reportBytes) {
-    std::vector<std::uint8_t> request(static_cast<std::size_t>(reportBytes), 0);
-    const I2cReport setAddress = SetAddressReport(offset);
-    std::copy(setAddress.begin(), setAddress.end(), request.begin());
-    std::vector<std::uint8_t> buffer(request.size());
-    return ResultOf(WriteWithAckPolling(handle, buffer, request, 2));
+IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset) {
+    I2cReport buffer{};  // the backend pads it to the report size, and cuts the reply to it
+    return ResultOf(WriteWithAckPolling(handle, buffer, SetAddressReport(offset), 2));
 }
 
 IicChunk IicReadChunk(IowKitHandle handle, int count, int reportBytes) {

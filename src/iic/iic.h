@@ -65,10 +65,10 @@ IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std:
 // Whether a device acknowledges `addressByte` (0..255, either direction).
 IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte);
 
-// --- Block operations, for reports of `reportBytes` (8 or 64) ---
+// --- Block operations: the command line's, at the adapter's report size `reportBytes` ---
 
 // Sets the memory's address pointer to `offset`, polling its acknowledge over a write cycle.
-IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset, int reportBytes);
+IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset);
 
 // Reads `count` bytes (1..ReportPayloadBytes) from the memory's address pointer with one read
 // request, whose one reply carries them. A reply is never shared between requests: the

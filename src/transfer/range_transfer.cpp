@@ -32,8 +32,7 @@ void ReadPass(IowKitHandle handle, AdapterAnswers& adapter, int count, const cha
         bool read = false;
         if (adapter.Answering() && !Stopped(stop)) {
             if (!addressed) {
-                const IicWriteResult set =
-                    IicSetAddress(handle, static_cast<std::uint8_t>(offset), reportBytes);
+                const IicWriteResult set = IicSetAddress(handle, static_cast<std::uint8_t>(offset));
                 adapter.Note(set.noAnswer);
                 addressed = set.ok;
             }

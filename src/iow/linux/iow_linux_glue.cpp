@@ -8,9 +8,9 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -100,14 +100,24 @@ Backend& TheBackend() {
 bool ValidPipe(std::uint32_t pipe) { return pipe == kIowPipeIoPorts || pipe == kIowPipeI2c; }
 
 // GETINFO, or the same facts from sysfs where the ioctl is not there for this program.
+// What GETINFO would tell of the node at `path`, from its interface's sysfs folder.
+bool NodeInfoFromSysfs(LinuxSyscalls& sys, const std::string& path, IowarriorInfo& info) {
+    const std::string folder = SysfsInterfaceFolder(path);
+    return InfoFromSysfs(
+        [&](const std::string& file) { return sys.ReadTextFile(folder + "/" + file); }, info);
+}
+
+// The driver's nodes, in its order.
+std::vector<std::string> SortedNodePaths(LinuxSyscalls& sys) {
+    std::vector<std::string> paths = sys.ListDeviceNodes();
+    SortNodePaths(paths);
+    return paths;
+}
+
 bool ReadNodeInfo(LinuxSyscalls& sys, int fd, DeviceNode& node) {
     const int result = sys.GetInfo(fd, node.info);
     if (result == -ENOTTY) {
-        const std::string folder = SysfsInterfaceFolder(node.path);
-        if (!InfoFromSysfs(
-                [&](const std::string& file) { return sys.ReadTextFile(folder + "/" + file); },
-                node.info))
-            return false;
+        if (!NodeInfoFromSysfs(sys, node.path, node.info)) return false;
     } else if (result != 0) {
         return false;
     }
@@ -191,27 +201,17 @@ IowKitHandle OpenNodes(const std::vector<std::string>& paths) {
 // Every node's facts from sysfs alone, without opening it, paired into adapters.
 std::vector<AdapterNodes> AttachedNodes() {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
-    std::vector<std::string> paths = sys.ListDeviceNodes();
-    SortNodePaths(paths);
     std::vector<DeviceNode> nodes;
-    for (const std::string& path : paths) {
-        const std::string folder = SysfsInterfaceFolder(path);
-        DeviceNode node{path, {}, sys.CanonicalPath(folder + "/..")};
-        if (InfoFromSysfs(
-                [&](const std::string& file) { return sys.ReadTextFile(folder + "/" + file); },
-                node.info))
-            nodes.push_back(node);
+    for (const std::string& path : SortedNodePaths(sys)) {
+        DeviceNode node{path, {}, sys.CanonicalPath(SysfsInterfaceFolder(path) + "/..")};
+        if (NodeInfoFromSysfs(sys, path, node.info)) nodes.push_back(node);
     }
     return PairNodes(nodes);
 }
 
 }  // namespace
 
-IowKitHandle IowKitOpenDevice() {
-    std::vector<std::string> paths = CurrentLinuxSyscalls().ListDeviceNodes();
-    SortNodePaths(paths);
-    return OpenNodes(paths);
-}
+IowKitHandle IowKitOpenDevice() { return OpenNodes(SortedNodePaths(CurrentLinuxSyscalls())); }
 
 std::vector<AttachedAdapter> quillon::iow::ListAttachedAdapters(bool tellAccess) {
     LinuxSyscalls& sys = CurrentLinuxSyscalls();
