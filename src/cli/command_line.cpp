@@ -4,15 +4,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
-#include <QSysInfo>
 #include <array>
 #include <csignal>
 #include <iostream>
@@ -21,13 +16,12 @@
 #include <thread>
 #include <variant>
 
+#include "cli/outcome.h"
+#include "cli/unit_stamps.h"
 #include "commands/device_commands.h"
 #include "files/image_files.h"
-#include "files/unit_records.h"
-#include "image/byte_cells.h"
 #include "image/edid_identity.h"
 #include "image/edid_layout.h"
-#include "image/edid_stamp.h"
 #include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
@@ -73,54 +67,6 @@ Each unit with the next serial number of a counter file, this week, and a record
       quillon-cli write --yes --stamp-serial-from panel.counter --stamp-date today \
           --log line.jsonl panel.bin || break
   done)";
-
-struct Request {
-    QString command;
-    QString file;
-    std::int16_t byteCount = kByteCountTwoBlocks;
-    bool yes = false;
-    QStringList adapters;  // serial numbers; empty: the first free one
-    bool all = false;
-    int pageBytes = kDefaultPageBytes;
-    bool asIs = false;          // write what is not an EDID, or a bad checksum, as it is
-    bool fixChecksums = false;  // write each block with its checksum recomputed
-    Stamp stamp;                // what each unit gets stamped, the counter's number aside
-    QString counterFile;        // the next serial number, taken for each unit
-    QString logFile;            // a record per unit
-    bool ignoreStamp = false;   // verify leaves out what a stamp changes
-    bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
-};
-
-// What a command came to: the status, one line for the operator, the result lines, and the
-// same as JSON fields.
-struct Outcome {
-    int status = kExitDone;
-    QString message;
-    QStringList lines;
-    QJsonObject json;
-    // For the unit's record: the bytes meant for the memory, and those read back from it.
-    std::optional<EdidImage> meant, readBack;
-};
-
-Outcome Fail(int status, const QString& message) {
-    Outcome outcome;
-    outcome.status = status;
-    outcome.message = message;
-    return outcome;
-}
-
-// "0x1F": an offset or a byte value.
-QString Hex(int value) {
-    return "0x" + QString::fromStdString(HexText(static_cast<std::uint8_t>(value)));
-}
-
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QString FileErrorText(const QString& doing, const QString& path, const FileError& error) {
-    return QString("Cannot %1 %2: %3 (error %4).")
-        .arg(doing, path, QString::fromStdString(error.description))
-        .arg(error.number);
-}
 
 struct Adapter {
     IowKitHandle handle = 0;
@@ -205,46 +151,6 @@ std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
         return Fail(kExitFileError, QString("%1 is not an XML image: %2.")
                                         .arg(path, QString::fromStdString(parser->reason)));
     return std::nullopt;
-}
-
-// The bytes that did not end as they should, as lines and as the JSON lists "failed" (no
-// answer) and "differing" (another value read). Returns the status they give.
-int AddFaults(Outcome& outcome, const std::vector<ByteFault>& faults) {
-    QJsonArray failed;
-    QJsonArray differing;
-    for (const ByteFault& fault : faults) {
-        QJsonObject item{{"offset", fault.offset}};
-        item["expected"] = fault.expected ? QJsonValue(*fault.expected) : QJsonValue();
-        QString line = "offset " + Hex(fault.offset) + ":";
-        if (fault.expected) line += " expected " + Hex(*fault.expected) + ",";
-        if (fault.found) {
-            item["read"] = *fault.found;
-            differing.append(item);
-            line += " read " + Hex(*fault.found);
-        } else {
-            failed.append(item);
-            line += " no answer";
-        }
-        outcome.lines << line;
-    }
-    outcome.json["failed"] = failed;
-    outcome.json["differing"] = differing;
-    if (!failed.isEmpty()) return kExitNoAnswer;
-    return differing.isEmpty() ? kExitDone : kExitBytesDiffer;
-}
-
-void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
-    QJsonArray blocks;
-    BlockChecksum checksum;
-    for (int n = 1; n <= byteCount; ++n) {
-        const bool bad = checksum.AddByte(n, image[n - 1]);
-        if (n % kBlockBytes != 0) continue;
-        const int block = n / kBlockBytes - 1;
-        const char* verdict = bad ? "bad" : "good";
-        blocks.append(QJsonObject{{"block", block}, {"checksum", verdict}});
-        outcome.lines << QString("block %1: checksum %2").arg(block).arg(verdict);
-    }
-    outcome.json["blocks"] = blocks;
 }
 
 // The first SIGINT or SIGTERM asks the transfer to stop; the second ends the program.
@@ -386,59 +292,6 @@ void Scan(IowKitHandle handle, Outcome& outcome) {
     }
 }
 
-// The identity that `image` gives, in words and JSON, and each block's checksum verdict.
-void Show(const EdidImage& image, Outcome& outcome) {
-    const EdidIdentity id = DecodeIdentity(image);
-    QJsonObject& json = outcome.json;
-    QStringList& lines = outcome.lines;
-    lines << "manufacturer: " + QString::fromStdString(id.manufacturer)
-          << QString("product code: %1").arg(id.productCode)
-          << QString("serial number: %1").arg(id.serialNumber);
-    json["manufacturer"] = QString::fromStdString(id.manufacturer);
-    json["product_code"] = id.productCode;
-    json["serial_number"] = static_cast<qint64>(id.serialNumber);
-    if (id.serialText) {
-        lines << "serial text: " + QString::fromStdString(*id.serialText);
-        json["serial_text"] = QString::fromStdString(*id.serialText);
-    }
-    lines << (id.modelYear   ? QString("model year: %1").arg(id.year)
-              : id.week == 0 ? QString("made in: %1").arg(id.year)
-                             : QString("made in: week %1 of %2").arg(id.week).arg(id.year));
-    json["week"] = id.week;
-    json["year"] = id.year;
-    json["model_year"] = id.modelYear;
-    const QString version = QString("%1.%2").arg(id.version).arg(id.revision);
-    lines << "EDID version: " + version;
-    json["version"] = version;
-    if (id.name) {
-        lines << "name: " + QString::fromStdString(*id.name);
-        json["name"] = QString::fromStdString(*id.name);
-    }
-    if (const auto& mode = id.preferred) {
-        lines << QString("preferred mode: %1x%2%3 at %4 Hz")
-                     .arg(mode->width)
-                     .arg(mode->height)
-                     .arg(mode->interlaced ? "i" : "")
-                     .arg(mode->refreshHz, 0, 'f', 3);
-        json["preferred"] = QJsonObject{{"width", mode->width},
-                                        {"height", mode->height},
-                                        {"refresh_hz", mode->refreshHz},
-                                        {"interlaced", mode->interlaced}};
-    }
-    // A second block is there when the base block declares it or it holds anything.
-    const bool second = id.extensionCount > 0 || std::any_of(image.begin() + kBlockBytes,
-                                                             image.end(), [](auto b) { return b; });
-    QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
-    if (second) {
-        const QString tag = QString::fromStdString(ExtensionName(image[kBlockBytes]));
-        extensions += " (block 1: " + tag + ")";
-        json["extension_tags"] = QJsonArray{tag};
-    }
-    lines << extensions;
-    json["extensions"] = id.extensionCount;
-    AddBlockVerdicts(outcome, image, second ? kEdidBytes : kBlockBytes);
-}
-
 void Info(const Adapter& adapter, Outcome& outcome) {
     const auto adapters = static_cast<int>(iow::ListAttachedAdapters(false).size());
     const auto product = static_cast<int>(IowKitGetProductId(adapter.handle));
@@ -479,66 +332,6 @@ void Print(const Outcome& outcome, const Request& request, bool json, Console& c
     }
     console.out << Qt::flush;
     if (!outcome.message.isEmpty()) console.err << prefix << outcome.message << '\n' << Qt::flush;
-}
-
-// Stamps this unit's identity into `image`, taking its serial number from the counter first
-// (on the disk before anything is written, so that it is never given twice). False, with the
-// outcome a file error, when the counter could not be taken.
-bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
-    Stamp stamp = request.stamp;
-    if (!request.counterFile.isEmpty()) {
-        const auto taken = TakeCounter(LocalPath(request.counterFile));
-        if (const auto* error = std::get_if<FileError>(&taken)) {
-            outcome = Fail(kExitFileError,
-                           FileErrorText("take a number from", request.counterFile, *error));
-            return false;
-        }
-        stamp.serialNumber = std::get<std::uint32_t>(taken);
-    }
-    const bool descriptor = ApplyStamp(image, stamp, request.byteCount);
-    QJsonObject stamped{{"serial_descriptor", descriptor}};
-    if (stamp.serialNumber) stamped["serial_number"] = static_cast<qint64>(*stamp.serialNumber);
-    if (stamp.serialText) stamped["serial_text"] = QString::fromStdString(*stamp.serialText);
-    if (stamp.week) stamped["week"] = *stamp.week, stamped["year"] = stamp.year;
-    outcome.json["stamped"] = stamped;
-    return true;
-}
-
-// The unit's record for the log: the outcome, and when, where, from what file, the bytes meant
-// and read back (SHA-256) and who the image says the display is.
-QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
-    QJsonObject record = outcome.json;
-    record["command"] = request.command;
-    record["exit_status"] = outcome.status;
-    record["message"] = outcome.message;
-    record["time"] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    record["host"] = QSysInfo::machineHostName();
-    record["image_file"] = QFileInfo(request.file).absoluteFilePath();
-    const auto sha256 = [&](const std::optional<EdidImage>& image) -> QJsonValue {
-        if (!image) return QJsonValue();
-        const QByteArray bytes(reinterpret_cast<const char*>(image->data()), request.byteCount);
-        return QString(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-    };
-    record["sha256_meant"] = sha256(outcome.meant);
-    record["sha256_read"] = sha256(outcome.readBack);
-    if (outcome.meant) {
-        Outcome identity;
-        Show(*outcome.meant, identity);
-        identity.json.remove("blocks");
-        record["identity"] = identity.json;
-    }
-    return record;
-}
-
-// Appends the unit's record; a record that cannot be written makes the unit a file error.
-void Record(const Request& request, UnitLog& log, Outcome& outcome) {
-    if (!log.IsOpen()) return;
-    const QByteArray line =
-        QJsonDocument(UnitRecord(request, outcome)).toJson(QJsonDocument::Compact) + '\n';
-    if (auto error = log.Append(line.toStdString())) {
-        outcome.status = kExitFileError;
-        outcome.message = FileErrorText("append to", request.logFile, *error);
-    }
 }
 
 // The command on one open adapter, which it closes.
@@ -739,44 +532,6 @@ int RunSeveral(const Request& request, bool json, Console& console) {
         if (Severity(outcome.status) > Severity(worst)) worst = outcome.status;
     }
     return worst;
-}
-
-// The stamp that the options ask for, into `request`; why not, when they ask for what cannot be.
-std::optional<QString> StampOptions(const QCommandLineParser& parser,
-                                    const std::array<QCommandLineOption, 4>& options,
-                                    Request& request) {
-    const auto& [serial, text, from, date] = options;
-    if (parser.isSet(serial)) {
-        bool ok = false;
-        const qulonglong number = parser.value(serial).toULongLong(&ok);
-        if (!ok || number > UINT32_MAX)
-            return "--stamp-serial takes a number from 0 to 4294967295.";
-        request.stamp.serialNumber = static_cast<std::uint32_t>(number);
-    }
-    if (parser.isSet(text)) {
-        const std::string value = parser.value(text).toStdString();
-        if (!ValidDescriptorText(value))
-            return "--stamp-serial-text takes 1 to 13 printable ASCII characters.";
-        request.stamp.serialText = value;
-    }
-    request.counterFile = parser.value(from);
-    if (parser.isSet(serial) && parser.isSet(from))
-        return "--stamp-serial and --stamp-serial-from exclude each other.";
-    if (parser.isSet(date)) {
-        int week = 0, year = 0;
-        const QString value = parser.value(date);
-        if (value == "today") {
-            week = QDateTime::currentDateTimeUtc().date().weekNumber(&year);
-        } else {
-            const auto m = QRegularExpression(R"(^(\d{4})-(\d{1,2})$)").match(value);
-            if (m.hasMatch()) year = m.captured(1).toInt(), week = m.captured(2).toInt();
-        }
-        if (week < 1 || week > 53 || year < 1990 || year > 2245)
-            return "--stamp-date takes YYYY-WW (week 1 to 53 of 1990 to 2245) or today.";
-        request.stamp.week = week;
-        request.stamp.year = year;
-    }
-    return std::nullopt;
 }
 
 }  // namespace
