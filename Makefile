@@ -43,7 +43,8 @@ unit: build
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The Linux backend against the kernel's own iowarrior driver, in a QEMU VM with an
-# IO-Warrior 24 emulated through dummy_hcd and gadgetfs.
+# IO-Warrior 24, an IO-Warrior 56 and three adapters at once, emulated through dummy_hcd and
+# FunctionFS.
 e2e: build
 	scripts/run-vm-tests.sh $(BUILD_DIR)
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The VM stage: boots Debian's own kernel in QEMU with a small initramfs that loads the USB
-# stack, the iowarrior driver, dummy_hcd and gadgetfs, then runs the test programs that drive
-# the real driver against an IO-Warrior 24 emulated through gadgetfs. The kernel comes from
+# stack, the iowarrior driver, dummy_hcd with three controllers, configfs and FunctionFS, then
+# runs the test programs that drive the real driver against IO-Warriors emulated through
+# FunctionFS, up to three at once. The kernel comes from
 # the package that linux-image-amd64 depends on, unpacked into the build folder, never
 # installed. Prints the driver's kernel lines, one "N passed, M failed" line, and fails on
 # any failure or when anything needed is missing.
@@ -34,9 +35,10 @@ rm -rf "$ir"
 mkdir -p "$ir"/{bin,mod,proc,sys,dev,tmp,tests}
 cp "$(command -v busybox)" "$ir/bin/busybox" || fail "busybox-static is missing"
 for applet in sh mount insmod mkdir cat poweroff dmesg grep echo; do ln -s busybox "$ir/bin/$applet"; done
-for m in common/usb-common core/usbcore misc/iowarrior gadget/udc/udc-core gadget/udc/dummy_hcd \
-         gadget/legacy/gadgetfs; do
-    cp "$modules/drivers/usb/$m.ko" "$ir/mod/" || fail "module $m missing from $kernel_package"
+for m in drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/misc/iowarrior \
+         drivers/usb/gadget/udc/udc-core drivers/usb/gadget/udc/dummy_hcd fs/configfs/configfs \
+         drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs; do
+    cp "$modules/$m.ko" "$ir/mod/" || fail "module $m missing from $kernel_package"
 done
 # The window's test runs on Qt's offscreen platform, with a font.
 qt_plugins=$(qtpaths6 --query QT_INSTALL_PLUGINS 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt6/plugins)
@@ -50,7 +52,8 @@ copy_with_libraries() {  # file, destination folder in the guest
         [ -e "$ir$lib" ] || cp -L "$lib" "$ir$lib"
     done
 }
-programs=("$build/tests/test_vm_driver" "$build/tests/test_vm_window" "$build/tests/test_vm_cli")
+programs=()  # QUILLON_VM_TESTS="test_vm_cli ..." runs only those
+for name in ${QUILLON_VM_TESTS:-test_vm_driver test_vm_window test_vm_cli}; do programs+=("$build/tests/$name"); done
 [ "$mode" = bench ] && programs=("$build/bench/bench_vm_cli")
 for program in "${programs[@]}"; do
     [ -x "$program" ] || fail "$program is not built"
@@ -69,24 +72,26 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
-for m in usb-common usbcore iowarrior udc-core; do insmod /mod/$m.ko; done
-insmod /mod/dummy_hcd.ko is_high_speed=0
-insmod /mod/gadgetfs.ko
-mkdir -p /dev/gadget
-mount -t gadgetfs gadgetfs /dev/gadget
+for m in usb-common usbcore iowarrior udc-core configfs libcomposite usb_f_fs; do insmod /mod/$m.ko; done
+insmod /mod/dummy_hcd.ko is_high_speed=0 num=3
+mount -t configfs none /sys/kernel/config
 echo "== guest up"
+set --
+[ -s /args ] && set -- "$(cat /args)"
 for t in /tests/*; do
     echo "== $t"
     HOME=/tmp QTEST_FUNCTION_TIMEOUT=600000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
-        XDG_RUNTIME_DIR=/tmp QUILLON_CLI=/cli/quillon-cli "$t"
+        XDG_RUNTIME_DIR=/tmp QUILLON_CLI=/cli/quillon-cli "$t" "$@"
     echo "== exit $?"
 done
 echo "== driver's kernel lines"
 dmesg | grep -i -E "iowarrior|IOWarrior|I/O-Warr" | head -20
+[ -s /args ] && dmesg | tail -30
 echo "== guest done"
 poweroff -f
 INIT
 chmod +x "$ir/init"
+printf '%s' "${QUILLON_VM_ARGS:-}" > "$ir/args"  # one test function (and row): "rows:write"
 (cd "$ir" && find . | cpio -o -H newc 2>/dev/null | gzip -1 > "$vm/initramfs.gz")
 
 # 3. Boot: KVM when it can boot the kernel here, otherwise TCG. Under KVM the guest is up within

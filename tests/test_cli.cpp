@@ -5,12 +5,11 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <thread>
 
 #include "cli/command_line.h"
 #include "cli_table.h"
-#include "iow/adapter_choice.h"
 #include "iow/virtual/virtual_backend.h"
+#include "several_adapters.h"
 #include "virtual_rig.h"
 
 namespace {
@@ -35,87 +34,6 @@ CliRun RunInProcess(const QStringList& arguments, CliSetup setup) {
 }
 
 }  // namespace
-
-// Three fixtures on one computer: each adapter gets its own record, and a fault on one reaches
-// no other's; a program given one adapter leaves the others free.
-class SeveralAdapters : public QObject {
-    Q_OBJECT
-
-    QTemporaryDir dir_;
-    QString image_ = dir_.filePath("image.bin");
-    std::vector<quillon::iow::VirtualAdapter*> adapters_;
-
-  private slots:
-    void init() {
-        adapters_ = quillon::iow::UseVirtualAdapters(3);
-        for (auto* adapter : adapters_) {
-            adapter->Reset();
-            adapter->Eeprom().Memory().fill(0xEE);
-            adapter->Eeprom().SetWriteCycle({});
-            adapter->SetInstantTimeouts(true);
-        }
-        QFile file(image_);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Bytes(quillon::iow::SampleEdid())));
-    }
-    void cleanupTestCase() { quillon::iow::UseVirtualAdapters(1); }
-
-    void rows_data() {
-        QTest::addColumn<QString>("options");
-        QTest::addColumn<int>("fault");  // on the second adapter
-        QTest::addColumn<QList<int>>("statuses");
-        QTest::addColumn<int>("status");
-        const QString three = "--all";
-        QTest::newRow("--all writes three") << three << int(Fault::Ok) << QList{0, 0, 0} << 0;
-        QTest::newRow("one write-protected")
-            << three << int(Fault::Protected) << QList{0, 4, 0} << 4;
-        QTest::newRow("one unplugged midway") << three << int(Fault::Unplug) << QList{0, 3, 0} << 3;
-        QTest::newRow("one held by another program")
-            << "--adapter 0000A5E1 --adapter 0000A5E2" << -1 << QList{0, 2} << 2;
-    }
-    void rows() {
-        QFETCH(QString, options);
-        QFETCH(int, fault);
-        QFETCH(QList<int>, statuses);
-        QFETCH(int, status);
-        const IowKitHandle held = fault < 0 ? quillon::iow::OpenAdapterWithSerial("0000A5E2") : 0;
-        if (fault >= 0) Apply(*adapters_[1], Fault(fault), 21, Fault::Ok);
-        const CliRun run = RunInProcess(
-            options.split(' ') + QStringList{"--json", "write", "--yes", image_}, CliSetup::Plain);
-        IowKitCloseDevice(held);
-        QCOMPARE(run.status, status);
-        const QList<QByteArray> records = run.out.trimmed().split('\n');
-        QCOMPARE(records.size(), statuses.size());
-        for (int k = 0; k < statuses.size(); ++k) {
-            const QJsonObject record = QJsonDocument::fromJson(records[k]).object();
-            const QString serial = QStringLiteral("0000A5E%1").arg(k + 1);
-            QCOMPARE(record["adapter_serial"].toString(), serial);
-            QCOMPARE(record["exit_status"].toInt(), statuses[k]);
-            if (statuses[k] == 0)  // the others' memories hold the image whole
-                QCOMPARE(adapters_[k]->Eeprom().Memory(), quillon::iow::SampleEdid());
-        }
-        if (fault < 0)
-            QVERIFY(run.err.contains("0000A5E2: Adapter 0000A5E2 is attached, but another"));
-    }
-
-    // Declined on the terminal: nothing is written anywhere, and the run says so.
-    void declinedWritesNothing() {
-        QCOMPARE(RunInProcess({"--all", "write", image_}, CliSetup::AnswerNo).status, 1);
-        for (auto* adapter : adapters_) QCOMPARE(adapter->Eeprom().Memory()[0], 0xEE);
-    }
-
-    // Two programs at once, each with its own adapter: both are done.
-    void twoProgramsAtOnce() {
-        CliRun first, second;
-        std::thread other([&] {
-            second =
-                RunInProcess({"--adapter", "0000A5E2", "write", "--yes", image_}, CliSetup::Plain);
-        });
-        first = RunInProcess({"--adapter", "0000A5E1", "write", "--yes", image_}, CliSetup::Plain);
-        other.join();
-        QCOMPARE(first.status * 10 + second.status, 0);
-        QCOMPARE(adapters_[1]->Eeprom().Memory(), quillon::iow::SampleEdid());
-    }
-};
 
 // The fields that both tell, one "name value" line each, from edid-decode's report.
 QStringList FromDecoder(const QString& report) {
@@ -348,15 +266,29 @@ class UnitStamps : public QObject {
     }
 };
 
+// The in-process slots of three fixtures' adapters.
+struct SlotRig : quillon::iow::AdapterRig {
+    quillon::iow::VirtualAdapter* adapter = nullptr;
+    quillon::iow::VirtualAdapter& Model() override { return *adapter; }
+    void Fresh() override { adapter->Reset(); }
+};
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     quillon::iow::VirtualRig rig;
     CliTable table(rig, RunInProcess, false);
-    SeveralAdapters several;
     ShowAgreesWithEdidDecode show;
     UnitStamps stamps;
-    return QTest::qExec(&table, argc, argv) + QTest::qExec(&several, argc, argv) +
-           QTest::qExec(&show, argc, argv) + QTest::qExec(&stamps, argc, argv);
+    int failures = QTest::qExec(&table, argc, argv) + QTest::qExec(&show, argc, argv) +
+                   QTest::qExec(&stamps, argc, argv);
+    std::vector<SlotRig> fixtures(3);
+    std::vector<quillon::iow::AdapterRig*> rigs;
+    const auto adapters = quillon::iow::UseVirtualAdapters(3);
+    for (int k = 0; k < 3; ++k) rigs.push_back(&fixtures[k]), fixtures[k].adapter = adapters[k];
+    SeveralAdapters several(rigs, RunInProcess, false);
+    failures += QTest::qExec(&several, argc, argv);
+    quillon::iow::UseVirtualAdapters(1);
+    return failures;
 }
 
 #include "test_cli.moc"

@@ -2,8 +2,9 @@
 // (at $QUILLON_CLI) reading and writing (with its read-back) 256 bytes through the kernel's
 // iowarrior driver on the emulated IO-Warrior 24 and 56, each kept at its interrupt endpoint's
 // pace, against the floor of that pace (transfer_floor.h). Also times a process that starts
-// and ends without an adapter (--version), the part of each figure that is not the wire. A
-// benchmark: it judges nothing.
+// and ends without an adapter (--version), the part of each figure that is not the wire; and
+// three paced IO-Warrior 24s written at once by one process against one. A benchmark: it judges
+// nothing.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -65,5 +66,16 @@ int main(int argc, char* argv[]) {
                     WriteFloorMs(payload, intervalMs), write / WriteFloorMs(payload, intervalMs));
         std::printf("| %s, process start and end alone (--version) | %.0f ms | | |\n", name, start);
     }
+    quillon::iow::VmRig first(0x1501, 0), second(0x1501, 1), third(0x1501, 2);
+    for (quillon::iow::VmRig* rig : {&first, &second, &third}) {
+        if (!rig->Ready()) return std::printf("the emulated adapters did not come up\n"), 1;
+        rig->Model().SetPaced(true);
+    }
+    const double one = Median([&] {
+        return RunMs({"--adapter", "0000A5E1", "write", "--yes", image});
+    });
+    const double three = Median([&] { return RunMs({"--all", "write", "--yes", image}); });
+    std::printf("| three IO-Warrior 24s written at once / one | %.0f ms / %.0f ms | | %.3f |\n",
+                three, one, three / one);
     return 0;
 }

@@ -1,19 +1,19 @@
 #pragma once
 
-// An IO-Warrior presented to the kernel through gadgetfs on dummy_udc, so that the kernel's
-// own iowarrior driver binds to it: vendor 0x07C0, a serial number, interface 0 (IO pins) and
-// interface 1 (special modes), each with an interrupt-in endpoint. An IO-Warrior 24 (0x1501,
-// 8-byte I2C reports) takes its reports as HID SET_REPORT requests on ep0; an IO-Warrior 56
-// (0x1503, 64-byte reports) on an interrupt-out endpoint per interface, where the driver keeps
-// up to four writes in flight. Behind interface 1 sits the emulated adapter and its 24C02, the
-// same model the virtual backend uses, with its faults. A stopped model stops reading the
-// IOW56's interrupt-out endpoint, so that the driver's writes stay in flight as on a hung chip.
-// A stopped IOW24 takes its SET_REPORTs and answers none: gadgetfs receives the data stage of
-// a control request with data before the program sees it, so it can neither stall it nor
-// leave it for the host's time-out (a later read of ep0 then waits for ever).
+// An IO-Warrior presented to the kernel through a configfs gadget with one FunctionFS function
+// on one of dummy_hcd's UDCs, so that the kernel's own iowarrior driver binds to it: vendor
+// 0x07C0, a serial number, interface 0 (IO pins) and interface 1 (special modes), each with an
+// interrupt-in endpoint. An IO-Warrior 24 (0x1501, 8-byte I2C reports) takes its reports as HID
+// SET_REPORT requests on ep0; an IO-Warrior 56 (0x1503, 64-byte reports) on an interrupt-out
+// endpoint per interface, where the driver keeps up to four writes in flight. Behind interface 1
+// sits the emulated adapter and its 24C02, the same model the virtual backend uses, with its
+// faults. A stopped model hangs as a hung chip does: an IOW24 leaves each SET_REPORT without its
+// data stage until the driver's own time-out cancels it, an IOW56 stops reading its
+// interrupt-out endpoint, so that the driver's writes stay in flight.
 //
-// Runs in the test VM only (gadgetfs mounted at /dev/gadget). Threads: one answers ep0, one
-// reads the IOW56's I2C reports, one sends replies once their latency has passed.
+// Runs in the test VM only (configfs at /sys/kernel/config, dummy_hcd loaded with num=3, one
+// emulator per UDC). Threads: one answers ep0, one reads the IOW56's I2C reports, one sends
+// replies once their latency has passed.
 
 #include <atomic>
 #include <condition_variable>
@@ -28,8 +28,9 @@ namespace quillon::iow {
 
 class EmulatedIowarrior {
   public:
-    EmulatedIowarrior(VirtualAdapter& model, std::uint32_t productId)
-        : model_(model), productId_(productId) {}
+    // `udc`: which of dummy_hcd's controllers (dummy_udc.N) carries the adapter.
+    EmulatedIowarrior(VirtualAdapter& model, std::uint32_t productId, int udc = 0)
+        : model_(model), productId_(productId), udc_(udc) {}
     ~EmulatedIowarrior() { Unplug(); }
 
     // Presents the adapter and waits until the driver has made both its nodes; false (with
@@ -46,33 +47,36 @@ class EmulatedIowarrior {
     bool Iow56() const;
 
   private:
+    bool SetUpGadget(std::string& error);
+    bool Bind(bool bound);
+    int NodeCount() const;
     void ControlLoop();
     void ReportLoop();
     void ReplyLoop();
     void HandleSetup(const void* setup);
     void HandleReport(std::uint8_t* report, std::size_t length);
-    bool EnableEndpoints();
-    void StopReading();
-    void CloseController();
+    void EnableEndpoints();
+    void StopWaiting();
+    void Close();
 
     VirtualAdapter& model_;
     std::uint32_t productId_;
+    int udc_;
+    std::string gadget_, mount_;  // the gadget's configfs folder, the function's mount point
     int ep0_ = -1;
+    int events_ = -1;                                   // FunctionFS's eventfd: an event came
     std::atomic<int> endpoints_[4] = {-1, -1, -1, -1};  // in 0, in 1, out 0, out 1
     std::atomic<bool> running_{false};
     std::atomic<bool> lostByModel_{false};  // the model unplugged itself mid-exchange
+    std::atomic<bool> holding_{false};      // a SET_REPORT left unanswered (hung IOW24)
     std::atomic<int> handling_{0};          // requests being answered
     std::atomic<bool> reading_{false};      // the report thread waits in read
+    std::atomic<bool> writing_{false};      // the reply thread waits in write
     std::atomic<unsigned> reportsHandled_{0};
-    bool controllerClosed_ = false;
-    std::mutex closeMutex_;
     std::thread control_, reports_, replies_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<VirtualAdapter::Reply> queue_;
 };
-
-// The driver's nodes that exist now.
-int IowarriorNodeCount();
 
 }  // namespace quillon::iow

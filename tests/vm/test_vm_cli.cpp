@@ -1,16 +1,17 @@
 // The real quillon-cli (the kernel-driver build, at $QUILLON_CLI) run as its own process
 // against the kernel's iowarrior driver and an emulated IO-Warrior 24 and 56: the table's rows
-// marked for the VM.
+// marked for the VM; then three fixtures' adapters at once (an IOW56 and two IOW24s).
 #include <unistd.h>
 
 #include <QProcess>
 
 #include "cli_table.h"
+#include "several_adapters.h"
 #include "vm_rig.h"
 
 namespace {
 
-constexpr int kProcessLimitMs = 600000;  // a hung program fails its row instead of the stage
+constexpr int kProcessLimitMs = 300000;  // a hung program fails its row, within the row's time-out
 
 constexpr uid_t kNobody = 65534;
 
@@ -30,6 +31,7 @@ quillon::testing::CliRun RunProcess(const QStringList& arguments,
     const bool finished = process.waitForFinished(kProcessLimitMs);
     quillon::testing::interruptedProcess = 0;
     if (!finished) {
+        qWarning("hung: %s", process.readAllStandardError().constData());
         process.kill();
         process.waitForFinished();
         return run;
@@ -44,8 +46,14 @@ quillon::testing::CliRun RunProcess(const QStringList& arguments,
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    return quillon::iow::OnEveryVmAdapter([&](quillon::iow::VmRig& rig) {
+    int failures = quillon::iow::OnEveryVmAdapter([&](quillon::iow::VmRig& rig) {
         quillon::testing::CliTable table(rig, RunProcess, true);
         return QTest::qExec(&table, argc, argv);
     });
+    std::printf("== three emulated adapters at once\n");
+    quillon::iow::VmRig first(0x1503, 0), second(0x1501, 1), third(0x1501, 2);
+    if (!first.Ready() || !second.Ready() || !third.Ready())
+        return std::printf("the emulated adapters did not come up\n"), failures + 1;
+    quillon::testing::SeveralAdapters several({&first, &second, &third}, RunProcess, true);
+    return failures + QTest::qExec(&several, argc, argv);
 }

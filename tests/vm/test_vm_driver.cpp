@@ -1,6 +1,6 @@
 // The adapter contract against the kernel's own iowarrior driver: run inside the test VM
 // (scripts/run-vm-tests.sh), the Linux backend's real system calls on an IO-Warrior 24 and an
-// IO-Warrior 56 that the guest kernel sees through dummy_hcd and gadgetfs. Then what only the
+// IO-Warrior 56 that the guest kernel sees through dummy_hcd and FunctionFS. Then what only the
 // Linux backend meets: GETINFO refused, polls interrupted by signals, a node held elsewhere.
 #include <fcntl.h>
 #include <sys/time.h>

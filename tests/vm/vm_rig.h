@@ -12,7 +12,11 @@ namespace quillon::iow {
 
 class VmRig : public AdapterRig {
   public:
-    explicit VmRig(std::uint32_t productId) : productId_(productId), emulator_(model_, productId) {
+    // `udc`: which of dummy_hcd's controllers carries it; its serial number 0000A5E1 on the
+    // first, 0000A5E2 on the second...
+    explicit VmRig(std::uint32_t productId, int udc = 0)
+        : productId_(productId), emulator_(model_, productId, udc) {
+        model_.SetSerialNumber("0000A5E" + std::to_string(udc + 1));
         model_.Reset(Kind());
         model_.SetConnectionWatcher([this] { Follow(); });
         Follow();

@@ -1,0 +1,102 @@
+#pragma once
+
+// Three fixtures on one computer: each adapter gets its own record, and a fault on one reaches
+// no other's; a program given one adapter leaves the others free. Runs in-process on three
+// virtual adapters, and in the test VM as the real quillon-cli on three emulated adapters
+// behind the kernel's driver.
+
+#include <thread>
+
+#include "cli_table.h"
+#include "iow/adapter_choice.h"
+
+namespace quillon::testing {
+
+class SeveralAdapters : public QObject {
+    Q_OBJECT
+
+  public:
+    // `rigs`: the adapters 0000A5E1, 0000A5E2, 0000A5E3, in that order.
+    SeveralAdapters(std::vector<iow::AdapterRig*> rigs, CliRunner run, bool onVm)
+        : rigs_(std::move(rigs)), run_(std::move(run)), onVm_(onVm) {}
+
+  private:
+    std::vector<iow::AdapterRig*> rigs_;
+    CliRunner run_;
+    bool onVm_;
+    QTemporaryDir dir_;
+    QString image_ = dir_.filePath("image.bin");
+
+    CliRun Write(const QStringList& options, CliSetup setup = CliSetup::Plain) {
+        return run_(options + QStringList{"write", "--yes", image_}, setup);
+    }
+
+  private slots:
+    void init() {
+        for (iow::AdapterRig* rig : rigs_) {
+            rig->Fresh();
+            rig->Model().Eeprom().Memory().fill(0xEE);
+            rig->Model().Eeprom().SetWriteCycle({});
+            rig->Model().SetInstantTimeouts(true);
+        }
+        QFile file(image_);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Bytes(iow::SampleEdid())));
+    }
+
+    void rows_data() {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("fault");  // on the second adapter
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::addColumn<int>("status");
+        const QString three = "--all";
+        QTest::newRow("--all writes three") << three << int(Fault::Ok) << QList{0, 0, 0} << 0;
+        QTest::newRow("one write-protected")
+            << three << int(Fault::Protected) << QList{0, 4, 0} << 4;
+        QTest::newRow("one unplugged midway") << three << int(Fault::Unplug) << QList{0, 3, 0} << 3;
+        QTest::newRow("one hung") << three << int(Fault::Stopped) << QList{0, 3, 0} << 3;
+        QTest::newRow("one held by another program")
+            << "--adapter 0000A5E1 --adapter 0000A5E2" << -1 << QList{0, 2} << 2;
+    }
+    void rows() {
+        QFETCH(QString, options);
+        QFETCH(int, fault);
+        QFETCH(QList<int>, statuses);
+        QFETCH(int, status);
+        const IowKitHandle held = fault < 0 ? iow::OpenAdapterWithSerial("0000A5E2") : 0;
+        if (fault >= 0) Apply(rigs_[1]->Model(), Fault(fault), 21, Fault::Ok);
+        const CliRun run = Write(options.split(' ') + QStringList{"--json"});
+        IowKitCloseDevice(held);
+        QCOMPARE(run.status, status);
+        const QList<QByteArray> records = run.out.trimmed().split('\n');
+        QCOMPARE(records.size(), statuses.size());
+        for (int k = 0; k < statuses.size(); ++k) {
+            const QJsonObject record = QJsonDocument::fromJson(records[k]).object();
+            const QString serial = QStringLiteral("0000A5E%1").arg(k + 1);
+            QCOMPARE(record["adapter_serial"].toString(), serial);
+            QCOMPARE(record["exit_status"].toInt(), statuses[k]);
+            if (statuses[k] == 0)  // the others' memories hold the image whole
+                QCOMPARE(rigs_[k]->Model().Eeprom().Memory(), iow::SampleEdid());
+        }
+        if (fault < 0)
+            QVERIFY(run.err.contains("0000A5E2: Adapter 0000A5E2 is attached, but another"));
+    }
+
+    // Declined on the terminal: nothing is written anywhere, and the run says so.
+    void declinedWritesNothing() {
+        if (onVm_) QSKIP("the real program's standard input is no terminal");
+        QCOMPARE(run_({"--all", "write", image_}, CliSetup::AnswerNo).status, 1);
+        for (iow::AdapterRig* rig : rigs_) QCOMPARE(rig->Model().Eeprom().Memory()[0], 0xEE);
+    }
+
+    // Two programs at once, each with its own adapter: both are done.
+    void twoProgramsAtOnce() {
+        CliRun first, second;
+        std::thread other([&] { second = Write({"--adapter", "0000A5E2"}); });
+        first = Write({"--adapter", "0000A5E1"});
+        other.join();
+        QCOMPARE(first.status * 10 + second.status, 0);
+        for (int k : {0, 1}) QCOMPARE(rigs_[k]->Model().Eeprom().Memory(), iow::SampleEdid());
+    }
+};
+
+}  // namespace quillon::testing
