@@ -186,31 +186,6 @@ class UnitStamps : public QObject {
         QCOMPARE(RunInProcess({"verify", image_}, CliSetup::Plain).status, 4);
     }
 
-    // Refused before anything is written: a counter that is a FIFO or holds text, a serial too
-    // long, a week out of range, a text for an image without the descriptor.
-    void refusals_data() {
-        QTest::addColumn<QString>("options");
-        QTest::addColumn<int>("status");
-        QTest::newRow("counter holds text") << "--stamp-serial-from text" << 5;
-        QTest::newRow("counter is a FIFO") << "--stamp-serial-from fifo" << 5;
-        QTest::newRow("serial past 32 bits") << "--stamp-serial 4294967296" << 1;
-        QTest::newRow("week 54") << "--stamp-date 2026-54" << 1;
-        QTest::newRow("text of 14") << "--stamp-serial-text ABCDEFGHIJKLMN" << 1;
-        QTest::newRow("log into a FIFO") << "--stamp-serial 7 --log fifo" << 5;
-    }
-    void refusals() {
-        QFETCH(QString, options);
-        QFETCH(int, status);
-        Put(dir_.filePath("text"), "next\n");
-        ::mkfifo(dir_.filePath("fifo").toLocal8Bit().constData(), 0600);
-        model_.Eeprom().Memory().fill(0xEE);
-        QCOMPARE(Write(options.replace("text", dir_.filePath("text"))
-                           .replace(" fifo", " " + dir_.filePath("fifo")))
-                     .status,
-                 status);
-        QCOMPARE(model_.Eeprom().Memory()[0], 0xEE);
-    }
-
     // A failed unit keeps its number, in its record; the next unit gets the next one.
     void aFailedUnitsNumberIsNotReused() {
         const QString& log = log_;
