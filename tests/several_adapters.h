@@ -81,6 +81,18 @@ class SeveralAdapters : public QObject {
             QVERIFY(run.err.contains("0000A5E2: Adapter 0000A5E2 is attached, but another"));
     }
 
+    // list names each adapter with its product, free, and leaves them so.
+    void listNamesEach() {
+        QJsonArray expected;
+        for (int k = 0; k < int(rigs_.size()); ++k)
+            expected << QJsonObject{{"serial", QStringLiteral("0000A5E%1").arg(k + 1)},
+                                    {"product_id", int(rigs_[k]->ProductId())},
+                                    {"access", "free"}};
+        const CliRun run = run_({"--json", "list"}, CliSetup::Plain);
+        QCOMPARE(QJsonDocument::fromJson(run.out)["adapters"].toArray(), expected);
+        QCOMPARE(Write({"--all", "--json"}).status, 0);
+    }
+
     // Declined on the terminal: nothing is written anywhere, and the run says so.
     void declinedWritesNothing() {
         if (onVm_) QSKIP("the real program's standard input is no terminal");
