@@ -72,7 +72,8 @@ inline const CliRow kOwnRows[] = {
      5, "Cannot open the log"},
     {"write, a serial past 32 bits", "write --yes --stamp-serial 4294967296 image.bin", Plain, 1,
      "--stamp-serial takes"},
-    {"write, week 54", "write --yes --stamp-date 2026-54 image.bin", Plain, 1, "--stamp-date takes"},
+    {"write, week 54", "write --yes --stamp-date 2026-54 image.bin", Plain, 1,
+     "--stamp-date takes"},
     {"write, a text of 14", "write --yes --stamp-serial-text ABCDEFGHIJKLMN image.bin", Plain, 1,
      "--stamp-serial-text takes"},
     {"write from a FIFO", "write --yes fifo.bin", Plain, 5, "Cannot read"},
@@ -87,6 +88,8 @@ inline const CliRow kOwnRows[] = {
     // in time or wraps, a stop mid-page, SIGINT; at the adapter's pace; on an IO-Warrior 56.
     {"read, a chunk lost midway", "read read.bin", Plain, 3, "The memory did not answer", 1, "",
      LoseChunk, 2, Flagged::Some},
+    {"read, a chunk cut short", "read read.bin", Plain, 3, "The memory did not answer", 1, "",
+     ShortChunk, 2, Flagged::Some},
     {"write, pages refused past the poll limit", "write --yes image.bin", Plain, 3,
      "The memory did not answer", 1, "", Cycle, 30, Flagged::Some},
     {"write, a memory of 4-byte pages", "write --yes image.bin", Plain, 4, "%1 bytes did not hold",

@@ -20,7 +20,7 @@ namespace quillon::testing {
 enum class Fault {
     Ok, Absent, Unplug, Drop, DropEvery, RefuseA0, RefuseA1, NoMemory, Cycle, Protected, Flipped,
     OneBlock, Spoil, Fill, Late, Stopped, Device0, LoseChunk, SmallPages, StopMidway, Interrupt,
-    Paced, Iow56
+    Paced, Iow56, ShortChunk
 };
 // clang-format on
 
@@ -30,9 +30,9 @@ inline std::atomic<pid_t> interruptedProcess{0};
 
 // Sets `fault` on the adapter or its memory; `param` counts exchanges (Unplug, StopMidway,
 // Interrupt: SIGINT), replies (Drop, -1: all; DropEvery: every nth; LoseChunk: the one after
-// `param`), milliseconds (Cycle) or names an offset (Spoil) or a value (Fill). Ok sets nothing.
-// SmallPages: a memory with 4-byte pages. Paced: replies at the adapter's pace. Iow56: the
-// adapter an IO-Warrior 56 (64-byte reports).
+// `param`; ShortChunk: the one after `param` counts a byte short), milliseconds (Cycle) or names an
+// offset (Spoil) or a value (Fill). Ok sets nothing. SmallPages: a memory with 4-byte pages. Paced:
+// replies at the adapter's pace. Iow56: the adapter an IO-Warrior 56 (64-byte reports).
 inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
     using enum Fault;
     auto& eeprom = model.Eeprom();
@@ -72,6 +72,8 @@ inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
             return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0));
         case LoseChunk:
             return model.DropReplyAfter(param);
+        case ShortChunk:
+            return model.ShortenReplyAfter(param);
         case SmallPages:
             return eeprom.SetPageBytes(4);
         case StopMidway:

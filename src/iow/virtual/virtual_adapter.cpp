@@ -56,6 +56,7 @@ void VirtualAdapter::ClearFaults() {
     dropReplies_ = 0;
     dropEvery_ = 0;
     dropAfter_ = -1;
+    shortenAfter_ = -1;
     stopAfter_ = -1;
     actionAfter_ = -1;
     action_ = nullptr;
@@ -106,6 +107,9 @@ bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std:
         if (dropAfter_ >= 0 && dropAfter_-- == 0) continue;
         if (dropEvery_ > 0 && ++repliesSinceDropEvery_ % dropEvery_ == 0) continue;
         replies.push_back(Reply{answer, ReadyAt(now)});
+        if (answer[0] == kReportRead && shortenAfter_ >= 0 && shortenAfter_-- == 0 &&
+            (answer[1] & ~kReplyError) > 0)
+            --replies.back().bytes[1];
     }
     return true;
 }

@@ -86,6 +86,9 @@ class VirtualAdapter {
     void DropReplies(int count) { dropReplies_ = count; }
     // The reply after the next `skipped` ones is lost (a chunk in the middle of a read).
     void DropReplyAfter(int skipped) { dropAfter_ = skipped; }
+    // The read reply after the next `skipped` ones counts one byte fewer than it was asked for
+    // (a chunk cut short), with no error flag.
+    void ShortenReplyAfter(int skipped) { shortenAfter_ = skipped; }
     // After `exchanges` more requests on the I2C pipe the adapter takes no reports any more.
     void StopAfterExchanges(int exchanges) {
         stopAfter_ = exchanges;
@@ -158,6 +161,7 @@ class VirtualAdapter {
     int exchanges_ = 0;
     int dropReplies_ = 0;
     int dropAfter_ = -1;
+    int shortenAfter_ = -1;
     int stopAfter_ = -1;
     int actionAfter_ = -1;
     std::function<void()> action_;
