@@ -6,6 +6,7 @@
 
 #include "image/byte_cells.h"
 #include "image/edid_identity.h"
+#include "image/edid_layout.h"
 
 namespace quillon::cli {
 
@@ -54,12 +55,9 @@ int AddFaults(Outcome& outcome, const std::vector<ByteFault>& faults) {
 
 void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
     QJsonArray blocks;
-    BlockChecksum checksum;
-    for (int n = 1; n <= byteCount; ++n) {
-        const bool bad = checksum.AddByte(n, image[n - 1]);
-        if (n % kBlockBytes != 0) continue;
-        const int block = n / kBlockBytes - 1;
-        const char* verdict = bad ? "bad" : "good";
+    const std::vector<int> bad = BadBlocks(image, byteCount);
+    for (int block = 0; block < byteCount / kBlockBytes; ++block) {
+        const char* verdict = std::ranges::find(bad, block) != bad.end() ? "bad" : "good";
         blocks.append(QJsonObject{{"block", block}, {"checksum", verdict}});
         outcome.lines << QString("block %1: checksum %2").arg(block).arg(verdict);
     }

@@ -20,8 +20,9 @@ bool HasEdidHeader(const EdidImage& image) {
 
 std::vector<int> BadBlocks(const EdidImage& image, int byteCount) {
     std::vector<int> bad;
-    for (int block = 0; block < byteCount / kBlockBytes; ++block)
-        if (BlockSum(image, block) != 0) bad.push_back(block);
+    BlockChecksum checksum;
+    for (int n = 1; n <= byteCount; ++n)
+        if (checksum.AddByte(n, image[n - 1])) bad.push_back(n / kBlockBytes - 1);
     return bad;
 }
 
