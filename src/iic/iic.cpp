@@ -106,17 +106,9 @@ std::uint32_t IicEnable(IowKitHandle handle, std::uint8_t flag) {
 
 IicByte IicReadEepromByte(IowKitHandle handle, std::uint8_t offset,
                           const WhileWaiting& whileWaiting) {
+    const IicWriteResult addressed = IicSetAddress(handle, offset, whileWaiting);
+    if (!addressed) return {.abandoned = addressed.abandoned, .noAnswer = addressed.noAnswer};
     I2cReport buffer{};
-    switch (WriteWithAckPolling(handle, buffer, SetAddressReport(offset), 2, whileWaiting)) {
-        case Outcome::Done:
-            break;
-        case Outcome::Failed:
-            return {};
-        case Outcome::NoAnswer:
-            return {.noAnswer = true};
-        case Outcome::Abandoned:
-            return {.abandoned = true};
-    }
     const std::uint32_t got = Exchange(handle, buffer, ReadRequestReport());
     if (!ReadReplyCarriesData(buffer, got)) {
         return {.noAnswer = got == 0};
@@ -137,9 +129,10 @@ IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte) {
     return {got > 0 && (buffer[1] & 0x01) != 0, got == 0};
 }
 
-IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset) {
+IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset,
+                             const WhileWaiting& whileWaiting) {
     I2cReport buffer{};  // the backend pads it to the report size, and cuts the reply to it
-    return ResultOf(WriteWithAckPolling(handle, buffer, SetAddressReport(offset), 2));
+    return ResultOf(WriteWithAckPolling(handle, buffer, SetAddressReport(offset), 2, whileWaiting));
 }
 
 IicChunk IicReadChunk(IowKitHandle handle, int count, int reportBytes) {

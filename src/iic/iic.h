@@ -68,7 +68,9 @@ IicProbeResult IicProbeAddress(IowKitHandle handle, std::uint8_t addressByte);
 // --- Block operations: the command line's, at the adapter's report size `reportBytes` ---
 
 // Sets the memory's address pointer to `offset`, polling its acknowledge over a write cycle.
-IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset);
+// The window's single-byte read starts with it too, with its WhileWaiting.
+IicWriteResult IicSetAddress(IowKitHandle handle, std::uint8_t offset,
+                             const WhileWaiting& whileWaiting = nullptr);
 
 // Reads `count` bytes (1..ReportPayloadBytes) from the memory's address pointer with one read
 // request, whose one reply carries them. A reply is never shared between requests: the
