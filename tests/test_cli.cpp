@@ -241,13 +241,6 @@ class UnitStamps : public QObject {
     }
 };
 
-// The in-process slots of three fixtures' adapters.
-struct SlotRig : quillon::iow::AdapterRig {
-    quillon::iow::VirtualAdapter* adapter = nullptr;
-    quillon::iow::VirtualAdapter& Model() override { return *adapter; }
-    void Fresh() override { adapter->Reset(); }
-};
-
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     quillon::iow::VirtualRig rig;
@@ -256,10 +249,11 @@ int main(int argc, char* argv[]) {
     UnitStamps stamps;
     int failures = QTest::qExec(&table, argc, argv) + QTest::qExec(&show, argc, argv) +
                    QTest::qExec(&stamps, argc, argv);
-    std::vector<SlotRig> fixtures(3);
+    std::vector<quillon::iow::VirtualRig> fixtures;  // three fixtures' adapters
+    for (quillon::iow::VirtualAdapter* adapter : quillon::iow::UseVirtualAdapters(3))
+        fixtures.emplace_back(adapter);
     std::vector<quillon::iow::AdapterRig*> rigs;
-    const auto adapters = quillon::iow::UseVirtualAdapters(3);
-    for (int k = 0; k < 3; ++k) rigs.push_back(&fixtures[k]), fixtures[k].adapter = adapters[k];
+    for (auto& fixture : fixtures) rigs.push_back(&fixture);
     SeveralAdapters several(rigs, RunInProcess, false);
     failures += QTest::qExec(&several, argc, argv);
     quillon::iow::UseVirtualAdapters(1);

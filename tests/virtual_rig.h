@@ -10,8 +10,12 @@ namespace quillon::iow {
 
 class VirtualRig : public AdapterRig {
   public:
-    VirtualAdapter& Model() override { return TheVirtualAdapter(); }
-    void Fresh() override { TheVirtualAdapter().Reset(); }
+    explicit VirtualRig(VirtualAdapter* adapter = &TheVirtualAdapter()) : adapter_(adapter) {}
+    VirtualAdapter& Model() override { return *adapter_; }
+    void Fresh() override { adapter_->Reset(); }
+
+  private:
+    VirtualAdapter* adapter_;
 };
 
 }  // namespace quillon::iow
