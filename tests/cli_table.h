@@ -102,8 +102,6 @@ inline const CliRow kOwnRows[] = {
      Flagged::Some},
     {"read, paced", "read read.bin", Plain, 0, "Read 256", 1, "", Paced, 0, Flagged::Nothing},
     {"write, paced", "write --yes image.bin", Plain, 0, "Wrote", 1, "", Paced, 0, Flagged::Nothing},
-    {"verify, paced", "verify image.bin", Plain, 0, "The memory holds", 1, "", Paced, 0,
-     Flagged::Nothing},
     {"write, IO-Warrior 56, paced", "write --yes image.bin", Plain, 0, "Wrote", 0, "", Iow56, 0,
      Flagged::Nothing, Paced},
 

@@ -168,8 +168,6 @@ class UnitStamps : public QObject {
                            QString("made Made in week %1 of %2")
                                .arg(QDate::currentDate().weekNumber())
                                .arg(year)};
-        QTest::newRow("from the counter")
-            << "--stamp-serial-from " + counter_ << QStringList{"serial 1000", "serial text 1000"};
     }
     void stampedAsEdidDecodeReadsIt() {
         QFETCH(QString, options);
