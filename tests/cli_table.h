@@ -63,6 +63,10 @@ inline const CliRow kOwnRows[] = {
     {"write, stamped from a counter, logged",
      "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
      Plain, 0, "Wrote", 1, "", Ok, 0, Flagged::Nothing},
+    // A unit that fails keeps its number, in its record: the counter is past it all the same.
+    {"write, stamped from a counter, write-protected, logged",
+     "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
+     Plain, 4, "%1 bytes did not hold", 0, "", Protected},
     // Stamps and records refused before anything is written.
     {"write, a counter that holds text", "write --yes --stamp-serial-from words.txt image.bin",
      Plain, 5, "Cannot read the counter"},
@@ -304,6 +308,7 @@ class CliTable : public QObject {
                 QJsonDocument::fromJson(ReadAll(Path("units.jsonl")).trimmed().split('\n').last())
                     .object();
             if (record["exit_status"] != json["exit_status"] ||
+                record["time"].toString().isEmpty() ||
                 record["sha256_meant"].toString().size() != 64)
                 wrong << "the unit's record";
         }

@@ -284,17 +284,12 @@ class CommandTable : public QObject {
         seen_ << (box->button(QMessageBox::Yes) ? qts ? "Qt's question|" : "question|"
                                                 : "message|") +
                      box->text();
-        const auto click = [&](QMessageBox::StandardButton b) { RealClick(box->button(b)); };
-        switch (box->button(QMessageBox::Yes) && !qts ? row_->act : Act::Plain) {
-            case Act::No:
-                return click(QMessageBox::No);
-            case Act::Escape:
-                return Key(box, Qt::Key_Escape);
-            case Act::Return:
-                return Key(box, Qt::Key_Return);
-            default:
-                return click(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
-        }
+        const Act act = box->button(QMessageBox::Yes) && !qts ? row_->act : Act::Plain;
+        if (act == Act::Escape || act == Act::Return)
+            return Key(box, act == Act::Escape ? Qt::Key_Escape : Qt::Key_Return);
+        RealClick(box->button(act == Act::No                  ? QMessageBox::No
+                              : box->button(QMessageBox::Yes) ? QMessageBox::Yes
+                                                              : QMessageBox::Ok));
     }
     // While a command runs with the wait pointer up (outside a message box): the controls are
     // gated, and clicks on the (hidden) Scan button or on a cell change nothing.
