@@ -102,8 +102,9 @@ inline const CliRow kOwnRows[] = {
      SmallPages, 0, Flagged::Nothing},
     {"write, adapter stopped mid-page", "write --yes image.bin", Plain, 3,
      "The memory did not answer", 1, "", StopMidway, 11, Flagged::All},
+    // Its read-back goes to the end: only the pages not written are listed.
     {"write, interrupted", "write --yes image.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
-     Flagged::Some},
+     Flagged::Scattered},
     {"read, paced", "read read.bin", Plain, 0, "Read 256", 1, "", Paced, 0, Flagged::Nothing},
     {"write, paced", "write --yes image.bin", Plain, 0, "Wrote", 1, "", Paced, 0, Flagged::Nothing},
     {"write, IO-Warrior 56, paced", "write --yes image.bin", Plain, 0, "Wrote", 0, "", Iow56, 0,

@@ -46,24 +46,32 @@ class SeveralAdapters : public QObject {
     void rows_data() {
         QTest::addColumn<QString>("options");
         QTest::addColumn<int>("fault");  // on the second adapter
+        QTest::addColumn<int>("third");  // on the third
         QTest::addColumn<QList<int>>("statuses");
         QTest::addColumn<int>("status");
         const QString three = "--all";
-        QTest::newRow("--all writes three") << three << int(Fault::Ok) << QList{0, 0, 0} << 0;
+        const int ok = int(Fault::Ok);
+        QTest::newRow("--all writes three") << three << ok << ok << QList{0, 0, 0} << 0;
         QTest::newRow("one write-protected")
-            << three << int(Fault::Protected) << QList{0, 4, 0} << 4;
-        QTest::newRow("one unplugged midway") << three << int(Fault::Unplug) << QList{0, 3, 0} << 3;
-        QTest::newRow("one hung") << three << int(Fault::Stopped) << QList{0, 3, 0} << 3;
+            << three << int(Fault::Protected) << ok << QList{0, 4, 0} << 4;
+        QTest::newRow("one unplugged midway")
+            << three << int(Fault::Unplug) << ok << QList{0, 3, 0} << 3;
+        QTest::newRow("one hung") << three << int(Fault::Stopped) << ok << QList{0, 3, 0} << 3;
+        // The run's status is the worst: a unit that did not answer over one that differs.
+        QTest::newRow("one write-protected, one unplugged")
+            << three << int(Fault::Protected) << int(Fault::Unplug) << QList{0, 4, 3} << 3;
         QTest::newRow("one held by another program")
-            << "--adapter 0000A5E1 --adapter 0000A5E2" << -1 << QList{0, 2} << 2;
+            << "--adapter 0000A5E1 --adapter 0000A5E2" << -1 << ok << QList{0, 2} << 2;
     }
     void rows() {
         QFETCH(QString, options);
         QFETCH(int, fault);
+        QFETCH(int, third);
         QFETCH(QList<int>, statuses);
         QFETCH(int, status);
         const IowKitHandle held = fault < 0 ? iow::OpenAdapterWithSerial("0000A5E2") : 0;
         if (fault >= 0) Apply(rigs_[1]->Model(), Fault(fault), 21, Fault::Ok);
+        Apply(rigs_[2]->Model(), Fault(third), 21, Fault::Ok);
         const CliRun run = Write(options.split(' ') + QStringList{"--json"});
         IowKitCloseDevice(held);
         QCOMPARE(run.status, status);
