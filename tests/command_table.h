@@ -20,9 +20,6 @@
 #include "files/image_files.h"
 #include "iowkit_contract.h"
 #include "window_driver.h"
-#ifdef QUILLON_X_WORLD
-#include "x_display_driver.h"
-#endif
 
 namespace quillon::testing {
 
@@ -161,16 +158,13 @@ class CommandTable : public QObject {
 
   public:
     CommandTable(iow::AdapterRig& rig, World world)
-        : rig_(rig), onVm_(world == World::Vm), inX_(world == World::X) {}
+        : rig_(rig), onVm_(world == World::Vm), inX_(world == World::X), hands_(inX_) {}
 
   private:
     using Reports = QList<std::vector<std::uint8_t>>;
     iow::AdapterRig& rig_;
     bool onVm_, inX_;
-#ifdef QUILLON_X_WORLD
-    XDisplayDriver x_;
-    QImage normalPointer_;
-#endif
+    OperatorHands hands_;
     QPointer<QWidget> answered_;  // the dialog or box last answered through the X server
     QElapsedTimer answeredAt_;
     const QList<Row> rows_ = rows::Rows();
@@ -198,51 +192,9 @@ class CommandTable : public QObject {
         if (!real || !inX_) return B(name)->click();
         bool done = false;
         const auto c = connect(B(name), &QAbstractButton::clicked, this, [&] { done = true; });
-        RealClick(B(name));
+        hands_.Click(B(name));
         Expect(QTest::qWaitFor([&] { return done; }, 120000), "the click did not arrive");
         disconnect(c);
-    }
-    // A click or a key through the X server in the X world, straight to the widget elsewhere.
-    void RealClick(QAbstractButton* button) {
-#ifdef QUILLON_X_WORLD
-        if (inX_) return x_.Click(button);
-#endif
-        button->click();
-    }
-#ifdef QUILLON_X_WORLD
-    // Ready for keys: the pointer on it (where a bare server sends keys) and active.
-    void ReadyForKeys(QWidget* target) {
-        x_.MoveTo(target->mapToGlobal(QPoint(target->width() / 2, 10)));
-        (void)QTest::qWaitFor([&] { return target->isActiveWindow(); });
-    }
-#endif
-    void Key(QWidget* target, Qt::Key key) {
-#ifdef QUILLON_X_WORLD
-        if (inX_)
-            return ReadyForKeys(target), x_.Key(key == Qt::Key_Escape ? XK_Escape : XK_Return);
-#endif
-        QTest::keyClick(target, key);
-    }
-    // Types `path` into the dialog's name field and accepts it. Through the X server the keys
-    // go in one by one, and Return follows the completion list that opens for a file that
-    // exists (Return then once left the list holding the pointer).
-    void Choose(QFileDialog* dialog, const QString& path) {
-#ifdef QUILLON_X_WORLD
-        if (inX_) {
-            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-            ReadyForKeys(dialog);
-            x_.Key(XK_End);
-            for (int k = 0; k < 40; ++k) x_.Key(XK_BackSpace);
-            x_.Type(path);
-            Expect(QTest::qWaitFor([&] { return edit->text() == path; }), "name typed");
-            if (QFile::exists(path))
-                (void)QTest::qWaitFor([&] { return edit->completer()->popup()->isVisible(); },
-                                      3000);
-            return x_.Key(XK_Return);
-        }
-#endif
-        TypeName(dialog, path);  // accept queued: the overwrite question must find us free
-        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     }
     QColor Colour(EdidGrid* g, int n) { return g->CellColour(CellOf(n).row, CellOf(n).column); }
     bool IsRed(int n) {
@@ -270,14 +222,13 @@ class CommandTable : public QObject {
             answered_ = modal;
             return;
         }
-#ifdef QUILLON_X_WORLD
-        if (inX_ && box != nullptr && x_.WindowManagerRuns() && !box->isActiveWindow()) return;
-#endif
+        if (inX_ && box != nullptr && hands_.WindowManagerRuns() && !box->isActiveWindow()) return;
         answered_ = modal;
         answeredAt_.start();
         if (auto* d = qobject_cast<QFileDialog*>(modal)) {
             seen_ << "dialog|";
-            return chosen_.isEmpty() ? Key(d, Qt::Key_Escape) : Choose(d, chosen_);
+            if (chosen_.isEmpty()) return hands_.Key(d, Qt::Key_Escape);
+            return Expect(hands_.Choose(d, chosen_), "name typed");
         }
         if (box == nullptr) return;
         const bool qts = box->text().contains("exists");  // Qt's own overwrite question
@@ -286,10 +237,10 @@ class CommandTable : public QObject {
                      box->text();
         const Act act = box->button(QMessageBox::Yes) && !qts ? row_->act : Act::Plain;
         if (act == Act::Escape || act == Act::Return)
-            return Key(box, act == Act::Escape ? Qt::Key_Escape : Qt::Key_Return);
-        RealClick(box->button(act == Act::No                  ? QMessageBox::No
-                              : box->button(QMessageBox::Yes) ? QMessageBox::Yes
-                                                              : QMessageBox::Ok));
+            return hands_.Key(box, act == Act::Escape ? Qt::Key_Escape : Qt::Key_Return);
+        hands_.Click(box->button(act == Act::No                  ? QMessageBox::No
+                                 : box->button(QMessageBox::Yes) ? QMessageBox::Yes
+                                                                 : QMessageBox::Ok));
     }
     // While a command runs with the wait pointer up (outside a message box): the controls are
     // gated, and clicks on the (hidden) Scan button or on a cell change nothing.
@@ -356,26 +307,6 @@ class CommandTable : public QObject {
                 row.name == std::string("read")) &&
                !QString(row.file).contains('*');
     }
-    QPoint RestingSpot() { return window->mapToGlobal(QPoint(700, 20)); }  // no control there
-    // The window mapped and, under a window manager, active. A window mapped while the window
-    // manager is still taking over the screen can stay unmapped: show it again then.
-    bool ShownOnTheServer() {
-        bool exposed = false;
-        for (int attempt = 0; attempt < 3 && !exposed; ++attempt) {
-            if (attempt > 0) window->hide(), window->show();
-            exposed = QTest::qWaitForWindowExposed(window.get());
-        }
-#ifdef QUILLON_X_WORLD
-        if (x_.WindowManagerRuns() && !QTest::qWaitForWindowActive(window.get())) return false;
-        if (normalPointer_.isNull()) {  // the pointer that the window shows when idle
-            x_.MoveTo(RestingSpot());
-            if (!QTest::qWaitFor([&] { return window->underMouse(); })) return false;
-            normalPointer_ = x_.CursorImage();
-        }
-#endif
-        return exposed;
-    }
-
   private slots:
     void initTestCase() {
         connect(&answerer_, &QTimer::timeout, this, [this] { Answer(); });
@@ -412,7 +343,7 @@ class CommandTable : public QObject {
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         Prepare(row);
-        if (inX_) QVERIFY(ShownOnTheServer());
+        if (inX_) QVERIFY(hands_.Shown(window.get()));
         seen_.clear(), wrong_.clear();
         chosen_ = *row.file ? folder_ + '/' + row.file : QString();
         // A name that still holds the field's wildcards picks no file: a cancel.
@@ -539,31 +470,10 @@ class CommandTable : public QObject {
         QCOMPARE(B("IICReadButton")->isEnabled() + B("IICWriteButton")->isEnabled(),
                  row.after == After::Off ? 0 : 2);
         QCOMPARE(B("ByteOption_0")->isChecked(), window->byteCount() == 128);
-#ifdef QUILLON_X_WORLD
-        if (inX_) {  // the pointer normal, the focus back, and the next real click takes effect
-            x_.MoveTo(RestingSpot());
-            QTRY_COMPARE_WITH_TIMEOUT(x_.CursorImage(), normalPointer_, 10000);
-            // Which window a window manager activates once a dialog closes is its own choice
-            // (openbox takes the one under the pointer): a click on the background activates
-            // ours, and the window's own focus must then be the button again.
-            if (x_.WindowManagerRuns() &&
-                !QTest::qWaitFor([&] { return window->isActiveWindow(); }, 3000))
-                x_.ClickAt(RestingSpot());
-            if (x_.WindowManagerRuns())
-                QTRY_VERIFY2_WITH_TIMEOUT(
-                    window->isActiveWindow() && QApplication::focusWidget() == B(button),
-                    qPrintable(QStringLiteral("active %1, focus on %2")
-                                   .arg(window->isActiveWindow())
-                                   .arg(QApplication::focusWidget()
-                                            ? QApplication::focusWidget()->objectName()
-                                            : "nothing")),
-                    10000);
-            QAbstractButton* other =
-                B(B("ByteOption_0")->isChecked() ? "ByteOption_1" : "ByteOption_0");
-            x_.Click(other);
-            QTRY_VERIFY_WITH_TIMEOUT(other->isChecked(), 10000);
-        }
-#endif
+        const QString unusable = hands_.UsableAfterCommand(  // in the X world
+            window.get(), B(button),
+            B(B("ByteOption_0")->isChecked() ? "ByteOption_1" : "ByteOption_0"));
+        QVERIFY2(unusable.isEmpty(), qPrintable(unusable));
         const IowKitHandle handle = window->iowHandle();
         QCOMPARE(handle != 0, row.after == After::Held || row.after == After::Reopened);
         QCOMPARE(handle == handleBefore, row.after == After::Held || (!handle && !handleBefore));
