@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Plants plausible faults in the product code, one at a time, and lists which test rows catch
+each: a measure of the suite's power before and after a change to the tests.
+
+Works on a git worktree of HEAD of its own (the checkout is never touched), builds it, then for
+each fault: changes one file, rebuilds, runs the unit suite's programs (offscreen, and the
+command table on Xvfb, bare and under openbox), records the rows that failed and puts the file
+back. A fault whose text no longer matches the code is reported as NOMATCH: update it.
+
+Usage: scripts/plant-faults.py [FAULT ...]      (all of them when none is named)
+Results: build-faults/results.json; a summary of faults no row caught and of rows that alone
+catch one. About 75 s a fault on two cores.
+"""
+import collections
+import json
+import os
+import re
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORK = os.path.join(ROOT, "build-faults")
+TREE = os.path.join(WORK, "tree")
+BUILD = os.path.join(TREE, "build")
+PROGRAMS = ["test_image", "test_image_files", "test_window", "test_iowkit_virtual",
+            "test_iowkit_linux", "test_cli", "test_commands"]
+
+# (name, file, text, replacement): each replaces the first occurrence of text.
+M = [
+("ack-partial", "src/iic/i2c_report.h", "acknowledged == byteCount) return", "acknowledged >= 1) return"),
+("read-errflag", "src/iic/i2c_report.h", "(reply[1] & kReplyErrorFlag) == 0 &&\n           (reply[1] & kReplyCountMask) >= byteCount", "(reply[1] & kReplyCountMask) >= byteCount"),
+("chunk-short", "src/iic/i2c_report.h", "(reply[1] & kReplyCountMask) >= byteCount;", "(reply[1] & kReplyCountMask) >= 1;"),
+("setaddr-stop", "src/iic/i2c_report.h", "kWriteStartTwoBytes = 0x82", "kWriteStartTwoBytes = 0xC2"),
+("no-polling", "src/iic/iic.cpp", "if (lastAttempt) return Outcome::Failed;", "return Outcome::Failed;"),
+("probe-invert", "src/iic/iic.cpp", "(buffer[1] & 0x01) != 0", "(buffer[1] & 0x01) == 0"),
+("page-stop-each", "src/iic/iic.cpp", "(done + n == bytes.size() ? kWriteStopFlag : 0)", "kWriteStopFlag"),
+("page-ignore-later", "src/iic/iic.cpp", "if (outcome != Outcome::Done) return ResultOf(outcome);", "if (k == 0 && outcome != Outcome::Done) return ResultOf(outcome);"),
+("nowait-yield", "src/iic/iic.cpp", "if (whileWaiting != nullptr && *whileWaiting && !(*whileWaiting)()) {", "if (whileWaiting != nullptr && *whileWaiting && !(*whileWaiting)() && false) {"),
+("read-noredsum", "src/commands/device_commands.cpp", "if (badBlock || !byte.ok) {", "if (!byte.ok) {"),
+("write-nocompare", "src/commands/device_commands.cpp", "if (stored.ok && stored.value == *meant[n]) {", "if (stored.ok) {"),
+("write-taken", "src/commands/device_commands.cpp", "taken[n] = result.ok;", "taken[n] = true;"),
+("write-256", "src/commands/device_commands.cpp", "for (int n = 1; n <= count; ++n) {\n        const WhileWaiting betweenBytes = BetweenBytes(window, n);\n        // The", "for (int n = 1; n <= 256; ++n) {\n        const WhileWaiting betweenBytes = BetweenBytes(window, n);\n        // The"),
+("scan-nonone", "src/commands/device_commands.cpp", "if (window.ResultText().empty()) {", "if (false) {"),
+("yield-ignore-close", "src/commands/device_commands.cpp", "if (byteNumber > 1 && !window.YieldToWindow()) return false;", "if (byteNumber > 1) window.YieldToWindow();"),
+("end-order", "src/commands/device_commands.cpp", "    window.EnableButtons();\n    window.ResetHandle();\n    return {true", "    window.ResetHandle();\n    window.EnableButtons();\n    return {true"),
+("scan-noanswer", "src/commands/device_commands.cpp", "if (probe.noAnswer) outcome.adapterAnswered = false;", ""),
+("rp-noreaddress", "src/transfer/range_transfer.cpp", "addressed = read;", "addressed = true;"),
+("pr-nodiffer", "src/transfer/range_transfer.cpp", "else if (outcome.memory[k] != image[k])", "else if (false)"),
+("pr-taken", "src/transfer/range_transfer.cpp", "if (!taken[k] || unread[k])", "if (unread[k])"),
+("rp-unread", "src/transfer/range_transfer.cpp", "unread[k] = !read;", "unread[k] = false;"),
+("pr-stop-early", "src/transfer/range_transfer.cpp", "ReadPass(handle, adapter, count, \"checking\", progress, nullptr,", "ReadPass(handle, adapter, count, \"checking\", progress, stop,"),
+("status-4over3", "src/cli/outcome.cpp", "if (!failed.isEmpty()) return kExitNoAnswer;\n    return differing.isEmpty() ? kExitDone : kExitBytesDiffer;", "if (!differing.isEmpty()) return kExitBytesDiffer;\n    return failed.isEmpty() ? kExitDone : kExitNoAnswer;"),
+("verdict-invert", "src/cli/outcome.cpp", "\"bad\" : \"good\"", "\"good\" : \"bad\""),
+("char-range", "src/image/byte_cells.cpp", "value <= 90)", "value <= 96)"),
+("parse-empty", "src/image/byte_cells.cpp", "return std::uint8_t{0};", "return std::nullopt;"),
+("parse-lower", "src/image/byte_cells.cpp", "if (c >= 'a' && c <= 'f') return c - 'a' + 10;", ""),
+("idtext-unsigned", "src/window/adapter_info_text.cpp", ".arg(static_cast<std::int32_t>(value));", ".arg(value);"),
+("serial-nobreak", "src/window/adapter_info_text.cpp", "if (c == 0) break;", "if (c == 0) continue;"),
+("save-filter", "src/files/file_commands.cpp", "settings.filterPatterns = \"*.HEX;*.bin;*.BIN\";", "settings.filterPatterns = \"*.bin;*.BIN\";"),
+("open-norefresh", "src/files/file_commands.cpp", "window.RefreshGrids();  // all 256", "// all 256"),
+("open-cancel-pattern", "src/files/file_commands.cpp", "window.FilePattern().clear();\n        return;", "return;"),
+("confirm-default-yes", "src/window/form1.cpp", "box.setDefaultButton(QMessageBox::No);", "box.setDefaultButton(QMessageBox::Yes);"),
+("disable-i2c-always", "src/window/form1.cpp", "    if (IowHandle != 0) {\n        ui->IICWriteButton->setEnabled(false);", "    if (true) {\n        ui->IICWriteButton->setEnabled(false);"),
+("reentry", "src/window/form1.cpp", "if (commandRunning_ || closing_) {", "if (closing_) {"),
+("clear-nofill", "src/window/form1.cpp", "EdidData.fill(0);", ""),
+("open-notimeout", "src/window/form1.cpp", "IowKitSetTimeout(handle, kReadTimeoutMs);", ""),
+("shutdown-noswitchoff", "src/window/form1.cpp", "IicEnable(IowHandle, 0);", ""),
+("focus-norestore", "src/window/form1.cpp", "focusBeforeCommand_->setFocus(Qt::OtherFocusReason);", ""),
+("startup-noenable", "src/window/form1.cpp", "    IicEnable(IowHandle, 1);\n    VersionText", "    VersionText"),
+("grid-nomark-sum", "src/image/grid_views.cpp", "if (checksum.AddByte(n, value)) {", "if (false && checksum.AddByte(n, value)) {"),
+("xml-block1-optional", "src/files/image_files.cpp", "        if (!second)\n            return FileError{kErrorMissingBlock1, \"The XML element DATA has no BLOCK1 element\"};\n        block1 = AllText(second);", "        block1 = AllText(second);"),
+("xml-cdata", "src/files/image_files.cpp", " || child.type() == pugi::node_cdata", ""),
+("raw-toolarge", "src/files/image_files.cpp", "    if (size > kMaxImageFileBytes) return TooLarge();\n    std::string bytes;", "    std::string bytes;"),
+("write-nofsync", "src/files/image_files.cpp", "if (calls.fsync(fd) != 0) return ErrnoError(errno);", ""),
+("write-keepsetid", "src/files/image_files.cpp", "mode = old.st_mode & 0777;", "mode = old.st_mode & 07777;"),
+("write-fail-nounlink", "src/files/image_files.cpp", "        ::unlink(temporary.c_str());\n", ""),
+("format-4ext", "src/files/image_files.cpp", "if (extension.size() != 3) return ImageFormat::Raw;", ""),
+("counter-advance-late", "src/files/unit_records.cpp", "const std::string next = std::to_string(*number + 1) + \"\\n\";", "const std::string next = std::to_string(*number) + \"\\n\";"),
+("counter-nolock", "src/files/unit_records.cpp", "while (::flock(fd.get(), LOCK_EX) != 0)", "while (false)"),
+("stamp-week54", "src/cli/unit_stamps.cpp", "week > 53", "week > 54"),
+("verify-nodiff", "src/cli/command_line.cpp", "if (!got || read.memory[k] != expected[k])", "if (!got)"),
+("bytes-any", "src/cli/command_line.cpp", "if (byteText != \"128\" && byteText != \"256\")", "if (byteText != \"128\" && byteText != \"256\" && byteText != \"100\")"),
+("badsum-allowed", "src/cli/command_line.cpp", "        if (!bad.empty())\n", "        if (false)\n"),
+("notty-writes", "src/cli/command_line.cpp", "if (request.command == \"write\" && !request.yes && !console.inIsTerminal)", "if (false)"),
+("worst-order", "src/cli/command_line.cpp", "kExitNoAdapter, kExitNoAnswer, kExitBytesDiffer,", "kExitNoAdapter, kExitBytesDiffer, kExitNoAnswer,"),
+]
+
+
+def run(*args, **kw):
+    return subprocess.run(args, text=True, capture_output=True, **kw)
+
+
+def failing_rows():
+    """The rows that fail, "program:Class::function(row)"; a program that ends otherwise
+    (a time-out, a crash) as "program:EXIT<code>"."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    tests = os.path.join(BUILD, "tests")
+    procs = {p: subprocess.Popen(["timeout", "150", os.path.join(tests, p)], cwd=tests, env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+             for p in PROGRAMS}
+    procs["x"] = subprocess.Popen(
+        ["timeout", "300", os.path.join(TREE, "tests/run-with-x-server.sh"),
+         os.path.join(tests, "test_commands")],
+        cwd=tests, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    rows = set()
+    for name, proc in procs.items():
+        out, _ = proc.communicate()
+        found = {f"{name}:{m.group(1)}" for m in
+                 (re.match(r"FAIL!\s*:\s*(.*?\)) ", line) for line in out.splitlines()) if m}
+        if proc.returncode != 0 and not found:
+            found = {f"{name}:EXIT{proc.returncode}"}
+        rows |= found
+    return sorted(rows)
+
+
+def main():
+    chosen = sys.argv[1:]
+    os.makedirs(WORK, exist_ok=True)
+    if not os.path.isdir(TREE):
+        run("git", "-C", ROOT, "worktree", "add", "--detach", "-f", TREE, "HEAD", check=True)
+    run("git", "-C", TREE, "checkout", "--detach", run("git", "-C", ROOT, "rev-parse", "HEAD").stdout.strip())
+    run("cmake", "-S", TREE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+        "-DQUILLON_BUILD_TESTS=ON", check=True)
+    if run("cmake", "--build", BUILD, "-j2").returncode != 0:
+        sys.exit("the unchanged tree does not build")
+    results = {}
+    for name, path, text, replacement in M:
+        if chosen and name not in chosen:
+            continue
+        file = os.path.join(TREE, path)
+        original = open(file).read()
+        if text not in original:
+            results[name] = ["NOMATCH"]
+        else:
+            open(file, "w").write(original.replace(text, replacement, 1))
+            built = run("cmake", "--build", BUILD, "-j2").returncode == 0
+            results[name] = failing_rows() if built else ["BUILDFAIL"]
+            open(file, "w").write(original)
+        print(name, len(results[name]), results[name][:3], flush=True)
+        json.dump(results, open(os.path.join(WORK, "results.json"), "w"), indent=1)
+    run("cmake", "--build", BUILD, "-j2")
+    print("caught by no row:", [n for n, rows in results.items() if not rows])
+    alone = collections.defaultdict(list)
+    for name, rows in results.items():
+        if len(rows) == 1:
+            alone[rows[0]].append(name)
+    for row, names in sorted(alone.items()):
+        print("alone:", row, names)
+
+
+if __name__ == "__main__":
+    main()
