@@ -8,7 +8,7 @@ command table on Xvfb, bare and under openbox), records the rows that failed and
 back. A fault whose text no longer matches the code is reported as NOMATCH: update it.
 
 Usage: scripts/plant-faults.py [FAULT ...]      (all of them when none is named)
-Results: build-faults/results.json; a summary of faults no row caught and of rows that alone
+Results: build-faults/results.json (each program's output for the last fault beside it); a summary of faults no row caught and of rows that alone
 catch one. About 75 s a fault on two cores.
 """
 import collections
@@ -20,7 +20,8 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WORK = os.path.join(ROOT, "build-faults")
-TREE = os.path.join(WORK, "tree")
+# Beside the checkout, so that the tests find ../shared as they do from it.
+TREE = ROOT + "-faults"
 BUILD = os.path.join(TREE, "build")
 PROGRAMS = ["test_image", "test_image_files", "test_window", "test_iowkit_virtual",
             "test_iowkit_linux", "test_cli", "test_commands"]
@@ -105,6 +106,8 @@ def failing_rows():
     rows = set()
     for name, proc in procs.items():
         out, _ = proc.communicate()
+        with open(os.path.join(WORK, f"last-{name}.log"), "w") as log:  # for a closer look
+            log.write(out)
         found = {f"{name}:{m.group(1)}" for m in
                  (re.match(r"FAIL!\s*:\s*(.*?\)) ", line) for line in out.splitlines()) if m}
         if proc.returncode != 0 and not found:
