@@ -84,6 +84,10 @@ M = [
 ("badsum-allowed", "src/cli/command_line.cpp", "        if (!bad.empty())\n", "        if (false)\n"),
 ("notty-writes", "src/cli/command_line.cpp", "if (request.command == \"write\" && !request.yes && !console.inIsTerminal)", "if (false)"),
 ("worst-order", "src/cli/command_line.cpp", "kExitNoAdapter, kExitNoAnswer, kExitBytesDiffer,", "kExitNoAdapter, kExitBytesDiffer, kExitNoAnswer,"),
+("mode-interlace", "src/image/edid_identity.cpp", "(d[17] & 0x80) != 0", "(d[17] & 0x40) != 0"),
+("mode-width-high", "src/image/edid_identity.cpp", "mode.width = d[2] | (d[4] & 0xF0) << 4;", "mode.width = d[2];"),
+("nodes-sort-text", "src/iow/linux/iow_linux_protocol.cpp", "return na != nb ? na < nb : a < b;", "return a < b;"),
+("row-shade-swap", "src/image/byte_cells.h", "row % 2 == 1 ? kOddRowShade : kEvenRowShade", "row % 2 == 0 ? kOddRowShade : kEvenRowShade"),
 ]
 
 
