@@ -102,6 +102,13 @@ class ShowAgreesWithEdidDecode : public QObject {
         for (const QString& name : corpus.entryList({"*.bin"})) files << corpus.filePath(name);
         QVERIFY2(files.size() > 100, "the corpus is missing");
         files << QUILLON_SOURCE_DIR "/src/iow/virtual/sample-edid.bin";
+        QTemporaryDir dir;  // and the sample with its preferred mode interlaced
+        QByteArray interlaced = ReadAll(files.last());
+        interlaced[54 + 17] = char(interlaced[54 + 17] | 0x80);
+        QFile file(dir.filePath("interlaced.bin"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(interlaced) == interlaced.size());
+        file.close();
+        files << file.fileName();
         QStringList wrong;
         for (const QString& name : files) {
             QProcess decoder;

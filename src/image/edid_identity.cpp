@@ -28,8 +28,13 @@ std::optional<PreferredMode> FirstDetailedTiming(const EdidImage& image) {
         mode.height = d[5] | (d[7] & 0xF0) << 4;
         const int vblank = d[6] | (d[7] & 0x0F) << 8;
         mode.interlaced = (d[17] & 0x80) != 0;
-        const double total = double(mode.width + hblank) * double(mode.height + vblank);
-        if (total > 0) mode.refreshHz = clock10kHz * 10000.0 / total;
+        // The descriptor gives one field's lines; edid-decode counts a frame of two fields as
+        // twice those and one line more.
+        const int fields = mode.interlaced ? 2 : 1;
+        const double lines = fields * (mode.height + vblank) + (mode.interlaced ? 1 : 0);
+        const double total = double(mode.width + hblank) * lines;
+        if (total > 0) mode.refreshHz = clock10kHz * 10000.0 * fields / total;
+        mode.height *= fields;
         return mode;
     }
     return std::nullopt;

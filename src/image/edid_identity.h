@@ -12,8 +12,8 @@
 
 namespace quillon {
 
-// As the descriptor gives it: the active pixels and lines, and the pixel clock over the total
-// pixels and lines (an interlaced mode's are one field's).
+// The active pixels and lines, and the refresh rate, as edid-decode gives them: for an
+// interlaced mode the frame's lines (two fields) and the field rate.
 struct PreferredMode {
     int width = 0;
     int height = 0;
