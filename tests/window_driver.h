@@ -152,7 +152,8 @@ class OperatorHands {
 #ifdef QUILLON_X_WORLD
     XDisplayDriver x_;
     QImage normalPointer_;
-    static QPoint RestingSpot(QWidget* w) { return w->mapToGlobal(QPoint(700, 20)); }  // bare
+    // A spot on the window where no control is: the pointer rests there, a click activates.
+    static QPoint RestingSpot(QWidget* w) { return w->mapToGlobal(QPoint(700, 20)); }
     // Ready for keys: the pointer on it (where a bare server sends keys) and active.
     void ReadyForKeys(QWidget* target) {
         x_.MoveTo(target->mapToGlobal(QPoint(target->width() / 2, 10)));
