@@ -88,6 +88,18 @@ M = [
 ("mode-width-high", "src/image/edid_identity.cpp", "mode.width = d[2] | (d[4] & 0xF0) << 4;", "mode.width = d[2];"),
 ("nodes-sort-text", "src/iow/linux/iow_linux_protocol.cpp", "return na != nb ? na < nb : a < b;", "return a < b;"),
 ("row-shade-swap", "src/image/byte_cells.h", "row % 2 == 1 ? kOddRowShade : kEvenRowShade", "row % 2 == 0 ? kOddRowShade : kEvenRowShade"),
+("paint-mark-late", "src/commands/device_commands.cpp", "window.Grids().MarkByteCells(byteNumber);\n        return window.YieldToWindow();", "const bool open = window.YieldToWindow();\n        window.Grids().MarkByteCells(byteNumber);\n        return open;"),
+("write-noshade-yield", "src/commands/device_commands.cpp", "grids.ShadeByteCells(n);\n            if (!window.YieldToWindow()) return EndAborted(window);", "grids.ShadeByteCells(n);"),
+("read-end-noyield", "src/commands/device_commands.cpp", "if (count > 0 && !window.YieldToWindow()) return EndAborted(window);\n    return EndDeviceCommand", "return EndDeviceCommand"),
+("stamp-year-base", "src/image/edid_stamp.cpp", "kFirstYear = 1990", "kFirstYear = 1900"),
+("stamp-no-lf", "src/image/edid_stamp.cpp", "? 0x0A", "? 0x20"),
+("stamp-serial-order", "src/image/edid_stamp.cpp", ">> (8 * k));", ">> (8 * (3 - k)));"),
+("stamp-nofix", "src/image/edid_stamp.cpp", "    FixChecksums(image, byteCount);\n    return descriptor", "    return descriptor"),
+("stamp-text-long", "src/image/edid_stamp.cpp", "static_cast<int>(text.size()) > kDescriptorTextBytes", "static_cast<int>(text.size()) > kDescriptorTextBytes + 1"),
+("record-sha-read", "src/cli/unit_stamps.cpp", "record[\"sha256_meant\"] = sha256(outcome.meant);", "record[\"sha256_meant\"] = sha256(outcome.readBack);"),
+("ask-any-answer", "src/cli/command_line.cpp", "return word == \"y\" || word == \"yes\";", "return word != \"n\";"),
+("ignore-stamp-always", "src/cli/command_line.cpp", "request.ignoreStamp ? StampedOffsets(expected)", "true ? StampedOffsets(expected)"),
+("header-unchecked", "src/cli/command_line.cpp", "if (!HasEdidHeader(fileImage))", "if (false)"),
 ]
 
 
