@@ -189,8 +189,7 @@ class CliTable : public QObject {
 
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
-        QFile file(Path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        QVERIFY(testing::Put(Path(name), bytes));
     }
 
   private slots:

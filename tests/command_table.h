@@ -338,10 +338,8 @@ class CommandTable : public QObject {
               {"over.bin", QByteArray(1000, 'o')},
               {"bad.xml", "<DATAOBJ><DATA>"},
               {"other.xml", "<ROOT/>"},
-              {"half.xml", "<DATAOBJ><DATA><BLOCK0/></DATA></DATAOBJ>"}}) {
-            QFile file(folder_ + '/' + name);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        }
+              {"half.xml", "<DATAOBJ><DATA><BLOCK0/></DATA></DATAOBJ>"}})
+            QVERIFY(Put(folder_ + '/' + name, bytes));
         Prepare(row);
         if (inX_) QVERIFY(hands_.Shown(window.get()));
         seen_.clear(), wrong_.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
-// An image's bytes as Qt's, a file's whole content, and the ends of the bad blocks.
+// An image's bytes as Qt's, a file's whole content written and read, and the ends of the bad
+// blocks.
 
 #include <QByteArray>
 #include <QFile>
@@ -13,6 +14,11 @@ namespace quillon::testing {
 
 inline QByteArray Bytes(const EdidImage& image, int count = kEdidBytes) {
     return QByteArray(reinterpret_cast<const char*>(image.data()), count);
+}
+// Writes `bytes` as the whole of the file at `path`; false when it could not.
+inline bool Put(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);

@@ -39,8 +39,7 @@ class SeveralAdapters : public QObject {
             rig->Model().Eeprom().SetWriteCycle({});
             rig->Model().SetInstantTimeouts(true);
         }
-        QFile file(image_);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Bytes(iow::SampleEdid())));
+        QVERIFY(Put(image_, Bytes(iow::SampleEdid())));
     }
 
     void rows_data() {

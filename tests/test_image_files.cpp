@@ -35,10 +35,8 @@ class TestImageFiles : public QObject {
 
     QTemporaryDir dir;
     QString Put(const QString& name, const QByteArray& content) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write");
-        return file.fileName();
+        if (!testing::Put(dir.filePath(name), content)) qFatal("cannot write");
+        return dir.filePath(name);
     }
 
   private slots:

@@ -12,21 +12,38 @@
 #include "window_driver.h"
 
 using namespace quillon;
+using quillon::iow::TheVirtualAdapter;
 using quillon::testing::Button;
 
-class TestWindowLayout : public QObject {
+class TestWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<Form1> window;
     QWidget* W(const char* name) { return window->findChild<QWidget*>(name); }
+    QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
+    QString Text(EdidGrid* grid, int n) { return grid->CellText(CellOf(n).row, CellOf(n).column); }
+    QColor Colour(EdidGrid* grid, int n) {
+        return grid->CellColour(CellOf(n).row, CellOf(n).column);
+    }
+    // Counts 255, 254, ... down (block 1 sums to 0xC0: bad); block 2 made good by its last byte.
+    void ShowCounting() {
+        EdidImage image{};
+        for (int k = 0; k < 256; ++k) image[k] = std::uint8_t(255 - k);
+        image[255] = std::uint8_t(image[255] - std::accumulate(&image[128], &image[256], 0));
+        window->setEdidData(image);
+    }
 
-  private slots:
-    void init() {
-        iow::TheVirtualAdapter().Reset();
-        iow::TheVirtualAdapter().SetPresent(false);
+    void Open() {
         window = std::make_unique<Form1>();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+  private slots:
+    void init() {  // a fresh window, no adapter plugged in
+        TheVirtualAdapter().Reset();
+        TheVirtualAdapter().SetPresent(false);
+        Open();
     }
     void cleanup() { window.reset(); }
 
@@ -91,32 +108,6 @@ class TestWindowLayout : public QObject {
             QCOMPARE(names.join(' '), expected);
         }
     }
-};
-
-class TestGrids : public QObject {
-    Q_OBJECT
-
-    std::unique_ptr<Form1> window;
-    QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
-    QString Text(EdidGrid* grid, int n) { return grid->CellText(CellOf(n).row, CellOf(n).column); }
-    QColor Colour(EdidGrid* grid, int n) {
-        return grid->CellColour(CellOf(n).row, CellOf(n).column);
-    }
-    // Counts 255, 254, ... down (block 1 sums to 0xC0: bad); block 2 made good by its last byte.
-    void ShowCounting() {
-        EdidImage image{};
-        for (int k = 0; k < 256; ++k) image[k] = std::uint8_t(255 - k);
-        image[255] = std::uint8_t(image[255] - std::accumulate(&image[128], &image[256], 0));
-        window->setEdidData(image);
-    }
-
-  private slots:
-    void init() {
-        window = std::make_unique<Form1>();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void cleanup() { window.reset(); }
 
     void headersAndSize() {
         for (EdidGrid* grid : Grids()) {
@@ -177,25 +168,17 @@ class TestGrids : public QObject {
                      grid == window->hexGrid() ? "EF\tEE\tED\rDF\tDE\tDD" : "before");
         }
     }
-};
 
-using quillon::iow::TheVirtualAdapter;
-
-class TestStartup : public QObject {
-    Q_OBJECT
-
-  private slots:
     void withAdapter() {
-        TheVirtualAdapter().Reset();
-        Form1 window;
+        TheVirtualAdapter().SetPresent(true);
+        Open();
         QStringList fields;
         for (const char* name : {"ProdID", "Revision", "SerialNumber", "NDev"})
-            fields << window.findChild<QLineEdit*>(name)->text();
+            fields << window->findChild<QLineEdit*>(name)->text();
         QCOMPARE(fields, (QStringList{"0x1501 or 5377", "0x1021 or 4129", "0000A5E1", "1"}));
-        QVERIFY(window.findChild<QLineEdit*>("DHandle")->text().toLongLong() != 0);
-        QVERIFY(window.findChild<QWidget*>("IICReadButton")->isEnabled());
-        QVERIFY(window.findChild<QWidget*>("IICWriteButton")->isEnabled());
-        QCOMPARE(window.iowHandle(), 0u);
+        QVERIFY(window->findChild<QLineEdit*>("DHandle")->text().toLongLong() != 0);
+        QVERIFY(W("IICReadButton")->isEnabled() && W("IICWriteButton")->isEnabled());
+        QCOMPARE(window->iowHandle(), 0u);
         QVERIFY(QFile::exists(QUILLON_SOURCE_DIR "/packaging/" +
                               QGuiApplication::desktopFileName() +
                               ".desktop"));  // the entry that docks and software centres match
@@ -206,9 +189,9 @@ class TestStartup : public QObject {
         const IowKitHandle handle = IowKitOpenDevice();
         QVERIFY(handle != 0);
         IowKitCloseDevice(handle);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget*>("IICWriteButton"));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTRY_COMPARE(QApplication::focusWidget(), W("IICWriteButton"));
     }
 
     void adapterTexts() {
@@ -229,13 +212,6 @@ class TestStartup : public QObject {
     }
 };
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    TestWindowLayout layout;
-    TestGrids grids;
-    TestStartup startup;
-    return QTest::qExec(&layout, argc, argv) + QTest::qExec(&grids, argc, argv) +
-           QTest::qExec(&startup, argc, argv);
-}
+QTEST_MAIN(TestWindow)
 
 #include "test_window.moc"
