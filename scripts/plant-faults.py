@@ -7,7 +7,8 @@ each fault: changes one file, rebuilds, runs the unit suite's programs (offscree
 command table on Xvfb, bare and under openbox), records the rows that failed and puts the file
 back. A fault whose text no longer matches the code is reported as NOMATCH: update it.
 
-Usage: scripts/plant-faults.py [FAULT ...]      (all of them when none is named)
+Usage: scripts/plant-faults.py [FAULT ...]      (all of them when none is named; a run without
+names goes on from the results already in build-faults/ (delete them for a fresh start)
 Results: build-faults/results.json (each program's output for the last fault beside it); a summary of faults no row caught and of rows that alone
 catch one. About 75 s a fault on two cores.
 """
@@ -23,6 +24,9 @@ WORK = os.path.join(ROOT, "build-faults")
 # Beside the checkout, so that the tests find ../shared as they do from it.
 TREE = ROOT + "-faults"
 BUILD = os.path.join(TREE, "build")
+# The faults in these run the command table on the X server too; the others are only the
+# window's through the same rows offscreen.
+X_SOURCES = ("src/window/", "src/commands/", "src/files/file_commands")
 PROGRAMS = ["test_image", "test_image_files", "test_window", "test_iowkit_virtual",
             "test_iowkit_linux", "test_cli", "test_commands"]
 
@@ -100,6 +104,15 @@ M = [
 ("ask-any-answer", "src/cli/command_line.cpp", "return word == \"y\" || word == \"yes\";", "return word != \"n\";"),
 ("ignore-stamp-always", "src/cli/command_line.cpp", "request.ignoreStamp ? StampedOffsets(expected)", "true ? StampedOffsets(expected)"),
 ("header-unchecked", "src/cli/command_line.cpp", "if (!HasEdidHeader(fileImage))", "if (false)"),
+("no-centre", "src/window/form1.cpp", "Qt::AlignCenter, size(),", "Qt::AlignLeft, size(),"),
+("focus-first-disabled", "src/window/form1.cpp", "if (w->isVisibleTo(this) && w->isEnabled() && (w->focusPolicy()", "if (w->isVisibleTo(this) && (w->focusPolicy()"),
+("copy-char-grid", "src/window/form1.cpp", "ui->BinInfo->SetCopiesSelection(true);", "ui->AscInfo->SetCopiesSelection(true);"),
+("enable-128-checks-256", "src/window/form1.cpp", "        ui->ByteOption_1->setEnabled(true);\n        ui->ByteOption_0->setChecked(true);", "        ui->ByteOption_1->setEnabled(true);\n        ui->ByteOption_1->setChecked(true);"),
+("startup-noclose", "src/window/form1.cpp", "    IowKitCloseDevice(IowHandle);\n    IowHandle = 0;\n    InitGrids();", "    IowHandle = 0;\n    InitGrids();"),
+("header-selectable", "src/window/edid_grid.cpp", "    item->setFlags(Qt::ItemIsEnabled);\n    item->setBackground", "    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);\n    item->setBackground"),
+("copy-row-sep", "src/window/edid_grid.cpp", "rows.join(QLatin1Char('\\r'))", "rows.join(QLatin1Char('\\n'))"),
+("numdevs-plus", "src/iow/virtual/iow_virtual_glue.cpp", "return TheBackend().handles.NewestGroupSize(); }", "return TheBackend().handles.NewestGroupSize() + 1; }"),
+("rowheight-17", "src/window/edid_grid.cpp", "height() / kGridLines);", "height() / (kGridLines - 1));"),
 ]
 
 
@@ -107,18 +120,19 @@ def run(*args, **kw):
     return subprocess.run(args, text=True, capture_output=True, **kw)
 
 
-def failing_rows():
+def failing_rows(with_x):
     """The rows that fail, "program:Class::function(row)"; a program that ends otherwise
-    (a time-out, a crash) as "program:EXIT<code>"."""
+    (a time-out, a crash) as "program:EXIT<code>". The X run only when `with_x`."""
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     tests = os.path.join(BUILD, "tests")
     procs = {p: subprocess.Popen(["timeout", "150", os.path.join(tests, p)], cwd=tests, env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
              for p in PROGRAMS}
-    procs["x"] = subprocess.Popen(
-        ["timeout", "300", os.path.join(TREE, "tests/run-with-x-server.sh"),
-         os.path.join(tests, "test_commands")],
-        cwd=tests, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if with_x:
+        procs["x"] = subprocess.Popen(
+            ["timeout", "300", os.path.join(TREE, "tests/run-with-x-server.sh"),
+             os.path.join(tests, "test_commands")],
+            cwd=tests, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     rows = set()
     for name, proc in procs.items():
         out, _ = proc.communicate()
@@ -137,14 +151,17 @@ def main():
     os.makedirs(WORK, exist_ok=True)
     if not os.path.isdir(TREE):
         run("git", "-C", ROOT, "worktree", "add", "--detach", "-f", TREE, "HEAD", check=True)
-    run("git", "-C", TREE, "checkout", "--detach", run("git", "-C", ROOT, "rev-parse", "HEAD").stdout.strip())
+    run("git", "-C", TREE, "checkout", "-f", "--detach", run("git", "-C", ROOT, "rev-parse", "HEAD").stdout.strip())
     run("cmake", "-S", TREE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
         "-DQUILLON_BUILD_TESTS=ON", check=True)
     if run("cmake", "--build", BUILD, "-j2").returncode != 0:
         sys.exit("the unchanged tree does not build")
-    results = {}
+    # A run goes on where the last one stopped: a fault already in the results is run again
+    # only when named.
+    saved = os.path.join(WORK, "results.json")
+    results = json.load(open(saved)) if os.path.exists(saved) else {}
     for name, path, text, replacement in M:
-        if chosen and name not in chosen:
+        if (chosen and name not in chosen) or (not chosen and name in results):
             continue
         file = os.path.join(TREE, path)
         original = open(file).read()
@@ -153,7 +170,7 @@ def main():
         else:
             open(file, "w").write(original.replace(text, replacement, 1))
             built = run("cmake", "--build", BUILD, "-j2").returncode == 0
-            results[name] = failing_rows() if built else ["BUILDFAIL"]
+            results[name] = failing_rows(path.startswith(X_SOURCES)) if built else ["BUILDFAIL"]
             open(file, "w").write(original)
         print(name, len(results[name]), results[name][:3], flush=True)
         json.dump(results, open(os.path.join(WORK, "results.json"), "w"), indent=1)
