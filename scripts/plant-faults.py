@@ -125,12 +125,12 @@ def failing_rows(with_x):
     (a time-out, a crash) as "program:EXIT<code>". The X run only when `with_x`."""
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     tests = os.path.join(BUILD, "tests")
-    procs = {p: subprocess.Popen(["timeout", "150", os.path.join(tests, p)], cwd=tests, env=env,
+    procs = {p: subprocess.Popen(["timeout", "-k", "10", "150", os.path.join(tests, p)], cwd=tests, env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
              for p in PROGRAMS}
     if with_x:
         procs["x"] = subprocess.Popen(
-            ["timeout", "300", os.path.join(TREE, "tests/run-with-x-server.sh"),
+            ["timeout", "-k", "10", "300", os.path.join(TREE, "tests/run-with-x-server.sh"),
              os.path.join(tests, "test_commands")],
             cwd=tests, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     rows = set()

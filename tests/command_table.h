@@ -30,7 +30,7 @@ enum class Cmd { Read, Read128, Write, Write128, Scan, Clear, Open, Save };
 // (a handle held). NoAdapter: started without adapter, plugged in since, the backend's own
 // time-out set, then Clear. Shown128: the sample image set and 128 chosen. Saved: the sample
 // image saved as saved.hex.
-enum class Pre { Usual, Fresh, Cleared, NoAdapter, Shown128, Saved };
+enum class Pre { Usual, Cleared, NoAdapter, Shown128, Saved };
 // What the window's own rows do besides a device fault: close the window at byte `param`;
 // answer the overwrite question No, with Return or with Escape; fail the saved file's flush;
 // plug the adapter in again (in its power-on state, I2C off), then click Clear; set the

@@ -1,8 +1,8 @@
 #pragma once
 
 // What every adapter backend promises through the IowKit functions and the link operations,
-// run once per backend: the virtual backend directly, the Linux backend over a fake driver and,
-// in the test VM, over the kernel's own driver. Most cases are one-line scripts (see Step).
+// run once per backend: the virtual backend directly and, in the test VM, the Linux backend over
+// the kernel's own driver. Most cases are one-line scripts (see Step).
 
 #include <QElapsedTimer>
 #include <QtTest>
