@@ -138,12 +138,9 @@ class TestImageFiles : public QObject {
             QVERIFY2(result.wait_for(std::chrono::seconds(10)) == std::future_status::ready, name);
             QCOMPARE(result.get(), QByteArray("error 1002"));
         }
-        QCOMPARE(FileErrorMessage({53, "File not found"}),
-                 std::string("Error Number:  53\r\nError Msg   : File not found"));
+        // A number's sign takes the place of the space before it (the window shows the rest).
         QCOMPARE(FileErrorMessage({-5, "Odd"}),
                  std::string("Error Number: -5\r\nError Msg   : Odd"));
-        QCOMPARE(FileErrorMessage(ErrnoError(ENOENT)),
-                 std::string("Error Number:  2\r\nError Msg   : No such file or directory"));
     }
 
     // The new file replaces the old one whole, with its permissions; a failure part-way (a
