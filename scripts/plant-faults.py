@@ -113,6 +113,12 @@ M = [
 ("copy-row-sep", "src/window/edid_grid.cpp", "rows.join(QLatin1Char('\\r'))", "rows.join(QLatin1Char('\\n'))"),
 ("numdevs-plus", "src/iow/virtual/iow_virtual_glue.cpp", "return TheBackend().handles.NewestGroupSize(); }", "return TheBackend().handles.NewestGroupSize() + 1; }"),
 ("rowheight-17", "src/window/edid_grid.cpp", "height() / kGridLines);", "height() / (kGridLines - 1));"),
+("cellof-column", "src/image/byte_cells.h", "(byteNumber - 1) % 16 + 1};", "byteNumber % 16 + 1};"),
+("show-ignore-close", "src/image/grid_views.cpp", "            grids.MarkByteCells(n);\n        }\n        if (!yield()) {\n            return false;\n        }", "            grids.MarkByteCells(n);\n        }\n        yield();"),
+("load-notregular", "src/files/regular_file.h", "    else if (!S_ISREG(info.st_mode))\n        error = NotRegularFile();\n", ""),
+("write-newmode", "src/files/image_files.cpp", "        mode = old.st_mode & 0777;\n", ""),
+("several-declined-writes", "src/cli/command_line.cpp", "                fixture = Fail(kExitUsage, \"Not confirmed; nothing written.\");\n", ""),
+("list-access", "src/cli/command_line.cpp", "Access::Free ? \"free\"", "Access::Free ? \"held\""),
 ]
 
 

@@ -22,7 +22,7 @@ CliRun RunInProcess(const QStringList& arguments, CliSetup setup) {
     QTextStream out(&run.out);
     QTextStream err(&run.err);
     const bool terminal = setup == AnswerYes || setup == AnswerNo;
-    QStringList lines{setup == AnswerYes ? "y" : "n"};
+    QStringList lines{setup == AnswerYes ? "y" : ""};  // Return alone: the default, No
     quillon::cli::Console console{out, err, terminal, terminal, [&]() -> std::optional<QString> {
                                       if (lines.isEmpty()) return std::nullopt;
                                       return lines.takeFirst();
