@@ -50,8 +50,6 @@ class TestLinuxBackend : public QObject {
         QCOMPARE(Pairs({"0:1501::0", "1:1501::1"}), "");  // nor serial: none
         const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t> sizes[] = {
             {kProductIow56, 0, 64, 7},
-            {kProductIow28, 0, 64, 4},
-            {kProductIow100, 0, 64, 12},
             {kProductIow24, 0, 4, 4},
             {kProductIow56, 1, 64, 64}};
         for (const auto& [product, ifNum, endpoint, size] : sizes)
