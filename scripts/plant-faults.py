@@ -119,6 +119,9 @@ M = [
 ("write-newmode", "src/files/image_files.cpp", "        mode = old.st_mode & 0777;\n", ""),
 ("several-declined-writes", "src/cli/command_line.cpp", "                fixture = Fail(kExitUsage, \"Not confirmed; nothing written.\");\n", ""),
 ("list-access", "src/cli/command_line.cpp", "Access::Free ? \"free\"", "Access::Free ? \"held\""),
+("sum-norestart", "src/image/edid_image.h", "        blockSum_ = 0;\n        return bad;", "        return bad;"),
+("show-nomark-first", "src/image/grid_views.cpp", "    for (int n = 1; n <= kEdidBytes; ++n) {\n        grids.MarkByteCells(n);\n", "    for (int n = 1; n <= kEdidBytes; ++n) {\n"),
+("show-one-yield", "src/image/grid_views.cpp", "        grids.MarkByteCells(n);\n        if (!yield()) {\n            return false;\n        }\n        const", "        grids.MarkByteCells(n);\n        const"),
 ]
 
 
