@@ -3,14 +3,17 @@
 each: a measure of the suite's power before and after a change to the tests.
 
 Works on a git worktree of HEAD of its own (the checkout is never touched), builds it, then for
-each fault: changes one file, rebuilds, runs the unit suite's programs (offscreen, and the
-command table on Xvfb, bare and under openbox), records the rows that failed and puts the file
-back. A fault whose text no longer matches the code is reported as NOMATCH: update it.
+each fault: changes one file, rebuilds, runs the unit suite's programs offscreen (and, for a
+fault in the window's code, the command table on Xvfb, bare and under openbox), records the rows
+that failed and puts the file back. A fault whose text no longer matches the code is reported
+as NOMATCH: update it.
 
-Usage: scripts/plant-faults.py [FAULT ...]      (all of them when none is named; a run without
-names goes on from the results already in build-faults/ (delete them for a fresh start)
-Results: build-faults/results.json (each program's output for the last fault beside it); a summary of faults no row caught and of rows that alone
-catch one. About 75 s a fault on two cores.
+Usage: scripts/plant-faults.py [FAULT ...]
+  Without names: every fault not yet in build-faults/results.json (delete it for a fresh run).
+  With names: those faults, run again.
+Results: build-faults/results.json, each program's output for the last fault beside it, and a
+summary of the faults no row caught and of the rows that alone catch one. About a minute a
+fault on two cores.
 """
 import collections
 import json

@@ -196,11 +196,11 @@ class CommandTable : public QObject {
         Expect(QTest::qWaitFor([&] { return done; }, 120000), "the click did not arrive");
         disconnect(c);
     }
-    QColor Colour(EdidGrid* g, int n) { return g->CellColour(CellOf(n).row, CellOf(n).column); }
     bool IsRed(int n) {
-        return Colour(window->hexGrid(), n) == Qt::red && Colour(window->charGrid(), n) == Qt::red;
+        return ByteColour(window->hexGrid(), n) == Qt::red &&
+               ByteColour(window->charGrid(), n) == Qt::red;
     }
-    QString Hex(int n) { return window->hexGrid()->CellText(CellOf(n).row, CellOf(n).column); }
+    QString Hex(int n) { return ByteText(window->hexGrid(), n); }
     Reports WrittenI2c() {
         Reports out;
         for (const auto& t : model().TrafficLog())
@@ -400,7 +400,7 @@ class CommandTable : public QObject {
                 Expect(Hex(n) == QString::fromStdString(HexText(shownImage[n - 1])), "drawn" + at);
             if (row.cmd == Clear) Expect(Hex(n).isEmpty(), "not cleared" + at);
             if (row.red == Red::Unpainted)
-                Expect(!Colour(window->hexGrid(), n).isValid(), "painted" + at);
+                Expect(!ByteColour(window->hexGrid(), n).isValid(), "painted" + at);
         }
         if ((read || writing) && row.red != Red::Unpainted)
             wrong_ << AgainstMemory(red, Flagged(int(row.red)), writing, count, shown, memory,

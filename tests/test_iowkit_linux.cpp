@@ -49,9 +49,7 @@ class TestLinuxBackend : public QObject {
                  "0+2 3+1");                              // no sysfs: by product and serial
         QCOMPARE(Pairs({"0:1501::0", "1:1501::1"}), "");  // nor serial: none
         const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t> sizes[] = {
-            {kProductIow56, 0, 64, 7},
-            {kProductIow24, 0, 4, 4},
-            {kProductIow56, 1, 64, 64}};
+            {kProductIow56, 0, 64, 7}, {kProductIow24, 0, 4, 4}, {kProductIow56, 1, 64, 64}};
         for (const auto& [product, ifNum, endpoint, size] : sizes)
             QCOMPARE(DriverReportSize(product, ifNum, endpoint), size);
         const std::uint8_t report[8] = {2, 0xC1, 0xA0};

@@ -14,6 +14,8 @@
 using namespace quillon;
 using quillon::iow::TheVirtualAdapter;
 using quillon::testing::Button;
+using quillon::testing::ByteColour;
+using quillon::testing::ByteText;
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -21,10 +23,6 @@ class TestWindow : public QObject {
     std::unique_ptr<Form1> window;
     QWidget* W(const char* name) { return window->findChild<QWidget*>(name); }
     QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
-    QString Text(EdidGrid* grid, int n) { return grid->CellText(CellOf(n).row, CellOf(n).column); }
-    QColor Colour(EdidGrid* grid, int n) {
-        return grid->CellColour(CellOf(n).row, CellOf(n).column);
-    }
     // Counts 255, 254, ... down (block 1 sums to 0xC0: bad); block 2 made good by its last byte.
     void ShowCounting() {
         EdidImage image{};
@@ -129,9 +127,9 @@ class TestWindow : public QObject {
         for (EdidGrid* grid : Grids()) {
             for (int n = 1; n <= 256; ++n) {
                 const std::uint8_t b = window->edidData()[n - 1];
-                QCOMPARE(Text(grid, n),
+                QCOMPARE(ByteText(grid, n),
                          QString::fromStdString(grid == hex ? HexText(b) : CharText(b)));
-                QCOMPARE(Colour(grid, n),
+                QCOMPARE(ByteColour(grid, n),
                          n == 128 ? QColor(Qt::red) : QColor::fromRgb(RowShade(CellOf(n).row)));
             }
             QCOMPARE(grid->currentRow() * 100 + grid->currentColumn(), 1616);
@@ -152,7 +150,7 @@ class TestWindow : public QObject {
         window->InitGrids();
         for (EdidGrid* grid : Grids())
             for (int n = 1; n <= 256; ++n)
-                QVERIFY(Text(grid, n).isEmpty() && !Colour(grid, n).isValid());
+                QVERIFY(ByteText(grid, n).isEmpty() && !ByteColour(grid, n).isValid());
     }
 
     void copyFromTheHexGridOnly() {

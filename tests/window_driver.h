@@ -19,6 +19,13 @@ namespace quillon::testing {
 inline QAbstractButton* Button(QWidget* window, const char* name) {
     return window->findChild<QAbstractButton*>(name);
 }
+// What byte `n`'s cell of `grid` shows: its text, its background (invalid: never painted).
+inline QString ByteText(EdidGrid* grid, int n) {
+    return grid->CellText(CellOf(n).row, CellOf(n).column);
+}
+inline QColor ByteColour(EdidGrid* grid, int n) {
+    return grid->CellColour(CellOf(n).row, CellOf(n).column);
+}
 
 // Puts `path` into the dialog's name field, as the operator would type it (selectFile alone
 // leaves the field as it is while the field has the focus).
