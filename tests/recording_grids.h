@@ -20,11 +20,6 @@ class RecordingGrids : public GridViews {
         cells_[n - 1] = b;
     }
     void ShadeByteCells(int n) override { log << QStringLiteral("shade %1").arg(n); }
-    // Whether byte n's cells were left red: its last mark came after its last shade.
-    bool Red(int n) const {
-        return log.lastIndexOf(QStringLiteral("mark %1").arg(n)) >
-               log.lastIndexOf(QStringLiteral("shade %1").arg(n));
-    }
     std::string HexCellText(int n) const override {
         return cells_[n - 1] ? HexText(*cells_[n - 1]) : std::string();
     }

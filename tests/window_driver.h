@@ -62,7 +62,6 @@ class AtByte : public QObject {
 class OperatorHands {
   public:
     explicit OperatorHands(bool throughX) : throughX_(throughX) {}
-    bool ThroughX() const { return throughX_; }
     bool WindowManagerRuns() {
 #ifdef QUILLON_X_WORLD
         if (throughX_) return x_.WindowManagerRuns();
