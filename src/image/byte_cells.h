@@ -22,14 +22,6 @@ constexpr Cell CellOf(int byteNumber) {
     return Cell{(byteNumber - 1) / 16 + 1, (byteNumber - 1) % 16 + 1};
 }
 
-// The byte number shown in a byte cell; 0 for a header cell.
-constexpr int ByteNumberOf(Cell cell) {
-    if (cell.row < 1 || cell.row > 16 || cell.column < 1 || cell.column > 16) {
-        return 0;
-    }
-    return (cell.row - 1) * 16 + cell.column;
-}
-
 // "00".."FF": two upper-case hexadecimal digits.
 std::string HexText(std::uint8_t value);
 

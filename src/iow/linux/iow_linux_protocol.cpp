@@ -76,19 +76,6 @@ std::uint32_t DriverReportSize(std::uint32_t product, std::uint32_t ifNum,
     }
 }
 
-bool WritesOnInterruptOut(std::uint32_t product) {
-    switch (product) {
-        case kProductIow56:
-        case kProductIow56Am:
-        case kProductIow28:
-        case kProductIow28L:
-        case kProductIow100:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string SysfsInterfaceFolder(const std::string& nodePath) {
     const std::size_t slash = nodePath.find_last_of('/');
     const std::string name = slash == std::string::npos ? nodePath : nodePath.substr(slash + 1);

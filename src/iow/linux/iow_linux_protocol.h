@@ -82,10 +82,6 @@ std::vector<AdapterNodes> PairNodes(const std::vector<DeviceNode>& nodes);
 std::uint32_t DriverReportSize(std::uint32_t product, std::uint32_t ifNum,
                                std::uint32_t endpointBytes);
 
-// Whether the driver sends this product's reports on an interrupt-out endpoint (at most four
-// under way; a write then waits for one to complete) rather than as a control request.
-bool WritesOnInterruptOut(std::uint32_t product);
-
 // The sysfs folder of a node's USB interface: /sys/class/usbmisc/iowarriorN/device.
 std::string SysfsInterfaceFolder(const std::string& nodePath);
 

@@ -51,7 +51,6 @@ class VirtualAdapter {
     // Back to a freshly plugged adapter holding the sample EDID, with no faults; an IOW24
     // unless `kind` says otherwise, its replies unpaced.
     void Reset(Kind kind = Kind::Iow24);
-    Kind GetKind() const { return kind_; }
     void SetKind(Kind kind) { kind_ = kind; }
     std::uint32_t ProductId() const { return kind_ == Kind::Iow56 ? kProductIow56 : kProductIow24; }
     // The report size of `pipe`: 8, and 64 on the IOW56's I2C pipe.
