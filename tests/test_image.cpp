@@ -1,5 +1,5 @@
-// The image's checksum rule, the byte texts, cell arithmetic and the display pass, without a
-// window: the pass runs over a recording fake of the two grids.
+// The byte texts, the cell arithmetic and the display pass's stop, without a window: the pass
+// runs over a recording fake of the two grids. (What the pass paints: the window's cases.)
 #include <QtTest>
 
 #include "image/byte_cells.h"
@@ -37,40 +37,6 @@ class TestImage : public QObject {
         QCOMPARE(ParseHexText(""), std::optional<std::uint8_t>(0));  // an empty cell
         QCOMPARE(ParseHexText("a5"), std::optional<std::uint8_t>(0xA5));
         for (const char* junk : {"G0", "0G", "1", "100", " 1"}) QVERIFY2(!ParseHexText(junk), junk);
-    }
-
-    // Each block's bytes must add up to 0 mod 256: only a bad block's last byte is marked,
-    // once it is shaded; the sum restarts with the second block.
-    void displayPassMarksBadBlockEnds_data() {
-        QTest::addColumn<QList<int>>("bytes");  // offset, value, offset, value, ...
-        QTest::addColumn<QList<int>>("marked");
-        QTest::newRow("good") << QList<int>{} << QList<int>{};
-        QTest::newRow("block 1 sums to 255") << QList<int>{5, 0xFF} << QList<int>{128};
-        QTest::newRow("block 1 sums to 1 at its end") << QList<int>{127, 1} << QList<int>{128};
-        QTest::newRow("block 2 sums to 1 at its start") << QList<int>{128, 1} << QList<int>{256};
-        QTest::newRow("both") << QList<int>{0, 1, 255, 2} << QList<int>{128, 256};
-        QTest::newRow("sums of 256 and 512")
-            << QList<int>{0, 0x80, 1, 0x80, 130, 0xFF, 131, 0xFF, 132, 2} << QList<int>{};
-        QTest::newRow("255 then 1 across the blocks")
-            << QList<int>{127, 0xFF, 128, 1} << QList<int>{128, 256};
-    }
-    void displayPassMarksBadBlockEnds() {
-        QFETCH(QList<int>, bytes);
-        QFETCH(QList<int>, marked);
-        EdidImage image{};
-        for (int k = 0; k < bytes.size(); k += 2) image[bytes[k]] = std::uint8_t(bytes[k + 1]);
-        testing::RecordingGrids grids;
-        int yields = 0;
-        QVERIFY(ShowImage(image, grids, [&] { return grids.log << "yield", ++yields; }));
-        QCOMPARE(yields, 512);
-        QList<int> marksAfterShade;
-        for (int i = 1; i < grids.log.size(); ++i)
-            if (grids.log[i].startsWith("mark") && grids.log[i - 1].startsWith("shade"))
-                marksAfterShade << grids.log[i].section(' ', 1).toInt();
-        QCOMPARE(marksAfterShade, marked);
-        const QString first =
-            QStringLiteral("set 1 %1").arg(QString::fromStdString(HexText(image[0])));
-        QCOMPARE(grids.log.mid(0, 5), (QStringList{"mark 1", "yield", first, "shade 1", "yield"}));
     }
 
     // Closed at either of a byte's two yields, the pass stops there.
