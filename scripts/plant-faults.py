@@ -125,6 +125,13 @@ M = [
 ("sum-norestart", "src/image/edid_image.h", "        blockSum_ = 0;\n        return bad;", "        return bad;"),
 ("show-nomark-first", "src/image/grid_views.cpp", "    for (int n = 1; n <= kEdidBytes; ++n) {\n        grids.MarkByteCells(n);\n", "    for (int n = 1; n <= kEdidBytes; ++n) {\n"),
 ("show-one-yield", "src/image/grid_views.cpp", "        grids.MarkByteCells(n);\n        if (!yield()) {\n            return false;\n        }\n        const", "        grids.MarkByteCells(n);\n        const"),
+("xml-first-data", "src/files/image_files.cpp", "block1 = AllText(second);\n    }", "block1 = AllText(second);\n        break;\n    }"),
+("xml-block0-optional", "src/files/image_files.cpp", "if (!first)\n            return", "if (false)\n            return"),
+("xml-nonhex-skipped", "src/files/image_files.cpp", "if (digit < 0) break;", "if (digit < 0) continue;"),
+("xml-notrim", "src/files/image_files.cpp", "while (!text.empty() && IsSpaceAround(text.front())) text.remove_prefix(1);", ""),
+("xml-memory-nolimit", "src/files/image_files.cpp", "if (static_cast<long long>(text.size()) > kMaxImageFileBytes) return TooLarge();", ""),
+("serial-33bits", "src/cli/unit_stamps.cpp", "if (!ok || number > UINT32_MAX)", "if (!ok)"),
+("files-count-loose", "src/cli/command_line.cpp", "positional.size() != (takesFile ? 2 : 1)", "positional.size() > (takesFile ? 2 : 1)"),
 ]
 
 
