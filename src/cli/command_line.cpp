@@ -18,14 +18,14 @@
 
 #include "cli/outcome.h"
 #include "cli/unit_stamps.h"
-#include "commands/device_commands.h"
 #include "files/image_files.h"
 #include "image/edid_identity.h"
 #include "image/edid_layout.h"
 #include "iow/adapter_choice.h"
 #include "iow/iowkit.h"
 #include "iow/no_adapter.h"
-#include "transfer/range_transfer.h"
+#include "iic/iow_i2c_bus.h"
+#include "transfer/memory_engine.h"
 
 namespace quillon::cli {
 
@@ -194,6 +194,14 @@ TransferProgress ProgressBar(Console& console) {
     };
 }
 
+// The range of the memory read at the adapter's pace, observed by the progress bar and the stop
+// signals.
+MemoryOutcome ReadRange(IowKitHandle handle, int count, const TransferProgress& progress) {
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(handle);
+    ProgressObserver observer(progress, count, &stopRequested);
+    return ReadMemory(bus, count, Pace{}, observer);
+}
+
 QString InterruptedText(const Outcome& outcome) {
     return QString(
                "Interrupted: %1 bytes not written or not verified; the memory may hold part "
@@ -204,7 +212,7 @@ QString InterruptedText(const Outcome& outcome) {
 void Read(const Request& request, IowKitHandle handle, const TransferProgress& progress,
           Outcome& outcome) {
     const int count = request.byteCount;
-    const TransferOutcome read = ReadRange(handle, count, progress, &stopRequested);
+    const MemoryOutcome read = ReadRange(handle, count, progress);
     outcome.status = AddFaults(outcome, read.faults);
     if (read.interrupted) {
         outcome.status = kExitInterrupted;
@@ -229,7 +237,7 @@ void Read(const Request& request, IowKitHandle handle, const TransferProgress& p
 
 void Verify(const Request& request, const EdidImage& expected, IowKitHandle handle,
             const TransferProgress& progress, Outcome& outcome) {
-    const TransferOutcome read = ReadRange(handle, request.byteCount, progress, &stopRequested);
+    const MemoryOutcome read = ReadRange(handle, request.byteCount, progress);
     std::vector<ByteFault> faults;
     auto next = read.faults.begin();
     const std::set<int> ignored = request.ignoreStamp ? StampedOffsets(expected) : std::set<int>{};
@@ -254,8 +262,10 @@ void Verify(const Request& request, const EdidImage& expected, IowKitHandle hand
 
 void Write(const Request& request, const EdidImage& image, IowKitHandle handle,
            const TransferProgress& progress, Outcome& outcome) {
-    const TransferOutcome written =
-        ProgramRange(handle, image, request.byteCount, request.pageBytes, progress, &stopRequested);
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(handle);
+    ProgressObserver observer(progress, request.byteCount, &stopRequested);
+    const MemoryOutcome written = ProgramMemory(bus, AllMeant(image, request.byteCount),
+                                                Pace{.pageBytes = request.pageBytes}, observer);
     AddBlockVerdicts(outcome, image, request.byteCount);
     outcome.status = AddFaults(outcome, written.faults);
     outcome.meant = image;
@@ -276,7 +286,8 @@ void Write(const Request& request, const EdidImage& image, IowKitHandle handle,
 }
 
 void Scan(IowKitHandle handle, Outcome& outcome) {
-    const BusScan scan = ScanAddresses(handle);
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(handle);
+    const BusScan scan = ScanAddresses(bus);
     QJsonArray acknowledged;
     for (std::uint8_t address : scan.acknowledged) {
         acknowledged.append(address);
@@ -354,8 +365,7 @@ Outcome RunOnAdapter(const Request& request, const Adapter& adapter, const EdidI
     }
     if (command == "scan") Scan(adapter.handle, outcome);
     if (command == "show") {
-        const TransferOutcome read =
-            ReadRange(adapter.handle, kEdidBytes, progress, &stopRequested);
+        const MemoryOutcome read = ReadRange(adapter.handle, kEdidBytes, progress);
         outcome.status = AddFaults(outcome, read.faults);
         if (outcome.status == kExitDone) Show(read.memory, outcome);
         if (outcome.status != kExitDone)

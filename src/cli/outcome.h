@@ -14,7 +14,7 @@
 #include "image/byte_fault.h"
 #include "image/edid_image.h"
 #include "image/edid_stamp.h"
-#include "transfer/range_transfer.h"
+#include "transfer/memory_engine.h"
 
 namespace quillon::cli {
 

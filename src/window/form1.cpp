@@ -15,6 +15,7 @@
 #include "files/file_commands.h"
 #include "files/file_error.h"
 #include "iic/iic.h"
+#include "iic/iow_i2c_bus.h"
 #include "ui_form1.h"
 #include "window/edid_grid.h"
 
