@@ -113,7 +113,26 @@ inline const CliRow kOwnRows[] = {
     {"write, IO-Warrior 56, paced", "write --yes image.bin", Plain, 0, "Wrote", 0, "", Iow56, 0,
      Flagged::Nothing, Paced},
 
+    // A unit's bytes after a chunk that did not come are read from where they are.
+    {"verify, a chunk lost midway", "verify image.bin", Plain, 3, "The memory did not answer", 1,
+     "", LoseChunk, 2, Flagged::Some},
+    {"read, interrupted", "read read.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
+     Flagged::Some},
+    {"verify, interrupted", "verify image.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
+     Flagged::Some},
+    {"write, week 0", "write --yes --stamp-date 2026-00 image.bin", Plain, 1, "--stamp-date takes"},
+    // A write declined is recorded like any other unit.
+    {"write, asked, Return alone, logged", "write --log units.jsonl image.bin", AnswerNo, 1,
+     "Overwrite 256 bytes"},
+
     {"info", "info", Plain, 0, ""},
+    {"info, the beginning of a serial", "info --adapter 0000A5E", Plain, 2,
+     "No adapter with serial number", 1},
+    {"show FILE opens no adapter", "show image.bin --all", Plain, 1,
+     "show FILE does not take --all"},
+    {"list with --all", "list --all", Plain, 0, "", 0, "0000A5E1 0x1501 free"},
+    {"an option the command does not take", "scan --page-bytes 4", Plain, 1,
+     "scan does not take --page-bytes"},
     // One adapter of several, opened by its serial number alone (list: several_adapters.h).
     {"write to the adapter of a serial", "write --yes --adapter 0000A5E1 image.bin", Plain, 0,
      "Wrote", 1},
@@ -237,6 +256,11 @@ class CliTable : public QObject {
         if (row.setup == Busy) QVERIFY((held = IowKitOpenDevice()) != 0);
         Apply(model, row.fault, row.param, row.also);
         const bool asked = row.setup == AnswerYes || row.setup == AnswerNo;
+        const auto records = [&] {
+            const QByteArray log = ReadAll(Path("units.jsonl"));
+            return log == "<none>" ? QList<QByteArray>{} : log.trimmed().split('\n');
+        };
+        const qsizetype recorded = records().size();
         const CliRun run = run_(arguments, row.setup);
         IowKitCloseDevice(held);
         const EdidImage memory = rig_.Model().Eeprom().Memory();
@@ -255,6 +279,11 @@ class CliTable : public QObject {
             QVERIFY2(run.err.contains("\rwriting") && run.err.contains("\rchecking"), "no bar");
         if (writing && (run.status == 1 || run.status == 2 || run.status == 5))
             QVERIFY2(memory == before, "the memory was written");
+        if (arguments.contains("--log") && run.status != 5) {  // one record more, the unit's
+            const QJsonObject record = QJsonDocument::fromJson(records().last()).object();
+            QVERIFY2(records().size() == recorded + 1 && record["exit_status"] == run.status,
+                     "no record of the unit after the earlier ones");
+        }
         if (*row.line) {
             QVERIFY2(run.out.split('\n').contains(row.line), qPrintable(why));
             return;

@@ -9,6 +9,7 @@
 
 #include "iic/iic.h"
 #include "iow/iowkit.h"
+#include "iow/report_size.h"
 #include "iow/virtual/virtual_adapter.h"
 
 namespace quillon::iow {
@@ -193,6 +194,7 @@ class IowKitContract : public QObject {
         QCOMPARE(IowKitGetDeviceHandle(2), 0u);
         QCOMPARE(IowKitGetProductId(handle), rig_.ProductId());
         QCOMPARE(IowKitGetRevision(handle), VirtualAdapter::kRevision);
+        QCOMPARE(ReportBytes(handle, kIowPipeI2c), std::uint32_t(model().ReportBytes(kIowPipeI2c)));
         Bytes serial(kIowSerialBufferBytes, 0xEE);
         QVERIFY(IowKitGetSerialNumber(handle, serial.data()));
         QCOMPARE(serial,

@@ -59,6 +59,8 @@ class SeveralAdapters : public QObject {
         // The run's status is the worst: a unit that did not answer over one that differs.
         QTest::newRow("one write-protected, one unplugged")
             << three << int(Fault::Protected) << int(Fault::Unplug) << QList{0, 4, 3} << 3;
+        QTest::newRow("one serial given twice runs once")
+            << "--adapter 0000A5E1 --adapter 0000A5E1" << ok << ok << QList{0} << 0;
         QTest::newRow("one held by another program")
             << "--adapter 0000A5E1 --adapter 0000A5E2" << -1 << ok << QList{0, 2} << 2;
     }
@@ -107,14 +109,30 @@ class SeveralAdapters : public QObject {
         for (iow::AdapterRig* rig : rigs_) QCOMPARE(rig->Model().Eeprom().Memory()[0], 0xEE);
     }
 
-    // Two programs at once, each with its own adapter: both are done.
+    // Two programs at once, each with its own adapter or each with the first free one: both are
+    // done, on two adapters (a program holds only the adapter it uses).
+    void twoProgramsAtOnce_data() {
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QStringList>("second");
+        QTest::newRow("named") << QStringList{"--adapter", "0000A5E1"}
+                               << QStringList{"--adapter", "0000A5E2"};
+        QTest::newRow("the first free each") << QStringList{} << QStringList{};
+    }
     void twoProgramsAtOnce() {
-        CliRun first, second;
-        std::thread other([&] { second = Write({"--adapter", "0000A5E2"}); });
-        first = Write({"--adapter", "0000A5E1"});
-        other.join();
-        QCOMPARE(first.status * 10 + second.status, 0);
-        for (int k : {0, 1}) QCOMPARE(rigs_[k]->Model().Eeprom().Memory(), iow::SampleEdid());
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        for (iow::AdapterRig* rig : rigs_)  // long enough for the two to overlap
+            rig->Model().Eeprom().SetWriteCycle(std::chrono::milliseconds(2));
+        CliRun one, other;
+        std::thread thread([&] { other = Write(second); });
+        one = Write(first);
+        thread.join();
+        QCOMPARE(one.status * 10 + other.status, 0);
+        QCOMPARE(std::ranges::count_if(rigs_,
+                                       [](iow::AdapterRig* rig) {
+                                           return rig->Model().Eeprom().Memory() == iow::SampleEdid();
+                                       }),
+                 2);
     }
 };
 

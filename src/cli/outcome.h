@@ -18,11 +18,15 @@
 
 namespace quillon::cli {
 
+struct CommandSpec;
+
 struct Request {
     QString command;
+    const CommandSpec* spec = nullptr;  // the command's row of the table
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
     bool yes = false;
+    bool json = false;  // the outcome as JSON, else in words
     QStringList adapters;  // serial numbers; empty: the first free one
     bool all = false;
     int pageBytes = kDefaultPageBytes;

@@ -1,5 +1,7 @@
 #include "window/adapter_info_text.h"
 
+#include "iow/serial_number.h"
+
 namespace quillon {
 
 QString IdText(std::uint32_t value) {
@@ -9,13 +11,7 @@ QString IdText(std::uint32_t value) {
 }
 
 QString SerialText(const SerialBuffer& buffer) {
-    QString text;
-    for (int k = 0; k < kSerialBufferBytes / 2; ++k) {
-        const char16_t c = static_cast<char16_t>(buffer[2 * k] | (buffer[2 * k + 1] << 8));
-        if (c == 0) break;
-        text.append(QChar(c));
-    }
-    return text;
+    return QString::fromStdU16String(iow::SerialFromUtf16(buffer));
 }
 
 }  // namespace quillon

@@ -1,0 +1,260 @@
+#include "cli/commands.h"
+
+#include <QJsonArray>
+#include <set>
+
+#include "cli/unit_stamps.h"
+#include "files/image_files.h"
+#include "iic/iow_i2c_bus.h"
+#include "image/edid_identity.h"
+#include "image/edid_layout.h"
+#include "iow/adapter_choice.h"
+#include "transfer/memory_engine.h"
+
+namespace quillon::cli {
+
+namespace {
+
+// The range of the memory read at the adapter's pace, observed by the progress and the stop.
+MemoryOutcome ReadRange(const Job& job, int count) {
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    ProgressObserver observer(job.progress, count, job.stop);
+    return ReadMemory(bus, count, Pace{}, observer);
+}
+
+void Read(const Job& job, Outcome& outcome) {
+    const Request& request = job.request;
+    const int count = request.byteCount;
+    const MemoryOutcome read = ReadRange(job, count);
+    outcome.status = AddFaults(outcome, read.faults);
+    if (read.interrupted) {
+        outcome.status = kExitInterrupted;
+        outcome.message = QString("Interrupted; %1 not written.").arg(request.file);
+        return;
+    }
+    if (outcome.status != kExitDone) {
+        outcome.message = QString("The memory did not answer for %1 of %2 bytes; %3 not written.")
+                              .arg(outcome.json["failed"].toArray().size())
+                              .arg(count)
+                              .arg(request.file);
+        return;
+    }
+    AddBlockVerdicts(outcome, read.memory, count);
+    if (auto error = WriteBinaryFile(LocalPath(request.file), read.memory, count)) {
+        outcome.status = kExitFileError;
+        outcome.message = FileErrorText("write", request.file, *error);
+        return;
+    }
+    outcome.message = QString("Read %1 bytes into %2.").arg(count).arg(request.file);
+}
+
+void Verify(const Job& job, Outcome& outcome) {
+    const Request& request = job.request;
+    const EdidImage& expected = job.fileImage;
+    const MemoryOutcome read = ReadRange(job, request.byteCount);
+    std::vector<ByteFault> faults;
+    auto next = read.faults.begin();
+    const std::set<int> ignored = request.ignoreStamp ? StampedOffsets(expected) : std::set<int>{};
+    for (int k = 0; k < request.byteCount; ++k) {
+        const bool got = next == read.faults.end() || next->offset != k;
+        if (!got) ++next;
+        if (ignored.contains(k)) continue;
+        if (!got || read.memory[k] != expected[k])
+            faults.push_back({k, expected[k], got ? std::optional(read.memory[k]) : std::nullopt});
+    }
+    outcome.status = AddFaults(outcome, faults);
+    outcome.meant = expected;
+    outcome.readBack = read.memory;
+    if (outcome.status == kExitDone) AddBlockVerdicts(outcome, read.memory, request.byteCount);
+    outcome.message =
+        read.interrupted              ? (outcome.status = kExitInterrupted, "Interrupted.")
+        : outcome.status == kExitDone ? QString("The memory holds %1.").arg(request.file)
+        : outcome.status == kExitNoAnswer
+            ? QString("The memory did not answer for some bytes.")
+            : QString("%1 bytes differ from %2.").arg(faults.size()).arg(request.file);
+}
+
+void Write(const Job& job, Outcome& outcome) {
+    const Request& request = job.request;
+    EdidImage image = job.fileImage;
+    if (request.Stamping() && !StampUnit(request, image, outcome)) return;
+    if (request.asIs) outcome.json["as_is"] = true;
+    if (request.fixChecksums) outcome.json["checksums_fixed"] = true;
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    ProgressObserver observer(job.progress, request.byteCount, job.stop);
+    const MemoryOutcome written = ProgramMemory(bus, AllMeant(image, request.byteCount),
+                                                Pace{.pageBytes = request.pageBytes}, observer);
+    AddBlockVerdicts(outcome, image, request.byteCount);
+    outcome.status = AddFaults(outcome, written.faults);
+    outcome.meant = image;
+    outcome.readBack = written.memory;
+    if (written.interrupted) {
+        outcome.status = kExitInterrupted;
+        outcome.message = QString(
+                              "Interrupted: %1 bytes not written or not verified; the memory may "
+                              "hold part of the image.")
+                              .arg(outcome.lines.size());
+        return;
+    }
+    outcome.message =
+        outcome.status == kExitDone ? QString("Wrote and verified %1 bytes.").arg(request.byteCount)
+        : outcome.status == kExitNoAnswer
+            ? QString("The memory did not answer for some bytes.")
+            : QString(
+                  "%1 bytes did not hold (a write-protected memory, a smaller one, or one "
+                  "with smaller pages than --page-bytes?).")
+                  .arg(written.faults.size());
+}
+
+void Scan(const Job& job, Outcome& outcome) {
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    const BusScan scan = ScanAddresses(bus);
+    QJsonArray acknowledged;
+    for (std::uint8_t address : scan.acknowledged) {
+        acknowledged.append(address);
+        outcome.lines << Hex(address);
+    }
+    outcome.json["acknowledged"] = acknowledged;
+    if (!scan.adapterAnswered) {
+        outcome.status = kExitNoAnswer;
+        outcome.message = "The adapter did not answer for some addresses; the list may lack them.";
+    } else if (scan.acknowledged.empty()) {
+        outcome.status = kExitNoAnswer;
+        outcome.message = kNoDevicesText;
+    }
+}
+
+void Info(const Job& job, Outcome& outcome) {
+    const auto adapters = static_cast<int>(iow::ListAttachedAdapters(false).size());
+    const auto product = static_cast<int>(IowKitGetProductId(job.adapter.handle));
+    const auto revision = static_cast<int>(IowKitGetRevision(job.adapter.handle));
+    outcome.lines << QString("adapters: %1").arg(adapters)
+                  << "product id: 0x" + QString::number(product, 16).toUpper()
+                  << "revision: 0x" + QString::number(revision, 16).toUpper()
+                  << "serial number: " + job.adapter.serial;
+    outcome.json["adapters"] = adapters;
+    outcome.json["product_id"] = product;
+    outcome.json["revision"] = revision;
+}
+
+// Who the memory says the display is.
+void ShowMemory(const Job& job, Outcome& outcome) {
+    const MemoryOutcome read = ReadRange(job, kEdidBytes);
+    outcome.status = AddFaults(outcome, read.faults);
+    if (outcome.status == kExitDone) Show(read.memory, outcome);
+    if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
+}
+
+const CommandSpec kCommands[] = {
+    {"read", FileUse::Written, AdapterUse::One, false, {"bytes", "adapter"}, Read},
+    {"write",
+     FileUse::Read,
+     AdapterUse::Several,
+     true,
+     {"bytes", "page-bytes", "yes", "adapter", "all", "fix-checksums", "as-is", "stamp-serial",
+      "stamp-serial-text", "stamp-serial-from", "stamp-date", "log"},
+     Write},
+    {"verify",
+     FileUse::Read,
+     AdapterUse::Several,
+     false,
+     {"bytes", "adapter", "all", "log", "ignore-stamp"},
+     Verify},
+    {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Scan},
+    {"info", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Info},
+    {"list", FileUse::None, AdapterUse::None, false, {"all"}, nullptr},
+    {"show", FileUse::ReadOptional, AdapterUse::Several, false, {"adapter", "all"}, ShowMemory},
+};
+
+std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
+    // What goes in must be an image: an XML file without one is not taken for 256 zeros.
+    const LoadOutcome loaded = LoadImageFile(LocalPath(path), image, WithoutData::Refused);
+    if (const auto* error = std::get_if<FileError>(&loaded))
+        return Fail(kExitFileError, FileErrorText("read", path, *error));
+    if (const auto* parser = std::get_if<ParserFailure>(&loaded))
+        return Fail(kExitFileError, QString("%1 is not an XML image: %2.")
+                                        .arg(path, QString::fromStdString(parser->reason)));
+    return std::nullopt;
+}
+
+}  // namespace
+
+const CommandSpec* FindCommand(const QString& name) {
+    for (const CommandSpec& spec : kCommands)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidImage& fileImage,
+                               UnitLog& log) {
+    // The record and the counter must work before any memory is written.
+    if (!request.logFile.isEmpty())
+        if (auto error = log.Open(LocalPath(request.logFile)))
+            return Fail(kExitFileError, FileErrorText("open the log", request.logFile, *error));
+    if (!request.counterFile.isEmpty()) {
+        const auto counter = PeekCounter(LocalPath(request.counterFile));
+        if (const auto* error = std::get_if<FileError>(&counter))
+            return Fail(kExitFileError,
+                        FileErrorText("read the counter", request.counterFile, *error));
+    }
+    const FileUse file = request.spec->file;
+    if (file == FileUse::Read || (file == FileUse::ReadOptional && !request.file.isEmpty()))
+        if (auto failed = LoadFile(request.file, fileImage)) return failed;
+    if (!request.spec->writes) return std::nullopt;
+    if (!request.asIs) {
+        // A display whose EDID does not start with the header, or whose block is bad, is
+        // rejected by many hosts: such an image goes in only when asked for.
+        if (!HasEdidHeader(fileImage))
+            return Fail(kExitFileError, QString("Not an EDID image: the first 8 bytes of %1 are "
+                                                "not 00 FF FF FF FF FF FF 00 (--as-is writes it "
+                                                "all the same).")
+                                            .arg(request.file));
+        // A stamp recomputes the checksums anyway.
+        if (request.fixChecksums || request.Stamping()) FixChecksums(fileImage, request.byteCount);
+        if (request.stamp.serialText && !DisplayDescriptorOffset(fileImage, 0xFF))
+            return Fail(kExitFileError, QString("%1 has no display serial number descriptor for "
+                                                "--stamp-serial-text.")
+                                            .arg(request.file));
+        const std::vector<int> bad = BadBlocks(fileImage, request.byteCount);
+        if (!bad.empty())
+            return Fail(kExitFileError, QString("Block %1's checksum is bad in %2 (--fix-checksums "
+                                                "mends it, --as-is writes it as it is).")
+                                            .arg(bad.front())
+                                            .arg(request.file));
+    }
+    if (!request.yes && !inIsTerminal)
+        return Fail(kExitUsage,
+                    "Standard input is not a terminal, so nobody can be asked before the memory "
+                    "is overwritten: add --yes.");
+    return std::nullopt;
+}
+
+Outcome RunOnAdapter(const Job& job) {
+    Outcome outcome;
+    outcome.json["adapter_serial"] = job.adapter.serial;
+    job.request.spec->run(job, outcome);
+    IowKitCloseDevice(job.adapter.handle);
+    return outcome;
+}
+
+Outcome List() {
+    Outcome outcome;
+    QJsonArray adapters;
+    for (const auto& adapter : iow::ListAttachedAdapters()) {
+        const char* access = adapter.access == iow::AttachedAdapter::Access::Free ? "free"
+                             : adapter.access == iow::AttachedAdapter::Access::Held
+                                 ? "held"
+                                 : "no permission";
+        const QString serial = QString::fromStdString(adapter.serial);
+        const QString product = "0x" + QString::number(adapter.productId, 16).toUpper();
+        adapters.append(QJsonObject{{"serial", serial},
+                                    {"product_id", static_cast<int>(adapter.productId)},
+                                    {"access", access}});
+        outcome.lines << QString("%1 %2 %3").arg(serial, product, access);
+    }
+    outcome.json["adapters"] = adapters;
+    if (adapters.isEmpty()) outcome.message = "No IO-Warrior adapter attached.";
+    return outcome;
+}
+
+}  // namespace quillon::cli

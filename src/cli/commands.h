@@ -1,0 +1,54 @@
+#pragma once
+
+// quillon-cli's commands as a table: what each takes (a file read or written, no adapter, one,
+// several), whether it writes the memory, which options apply, and what it does on one open
+// adapter. The runner and the option parser read it; nothing compares a command's name.
+
+#include <QStringList>
+#include <atomic>
+
+#include "cli/adapters.h"
+#include "cli/outcome.h"
+#include "files/unit_records.h"
+
+namespace quillon::cli {
+
+enum class FileUse { None, Read, Written, ReadOptional };
+enum class AdapterUse { None, One, Several };
+
+// One command on one open adapter: what the command line asked, the image of its file (when it
+// reads one), the progress and the stop flag of the transfer.
+struct Job {
+    const Request& request;
+    const Adapter& adapter;
+    const EdidImage& fileImage;
+    const TransferProgress& progress;
+    const std::atomic<bool>* stop;
+};
+
+struct CommandSpec {
+    const char* name;
+    FileUse file;
+    AdapterUse adapters;
+    bool writes;
+    // The options it takes besides --help, --version and --json.
+    QStringList options;
+    void (*run)(const Job&, Outcome&);  // on one open adapter; none for list
+};
+
+// The command named `name`; nullptr for none.
+const CommandSpec* FindCommand(const QString& name);
+
+// What a command needs before any adapter: the log and the counter open, the file it writes
+// from or compares with loaded and checked, and someone to ask before a write. The failure, if
+// any.
+std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidImage& fileImage,
+                               UnitLog& log);
+
+// The command on one open adapter, which it closes.
+Outcome RunOnAdapter(const Job& job);
+
+// Every attached adapter: serial number, product id, access.
+Outcome List();
+
+}  // namespace quillon::cli

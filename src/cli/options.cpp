@@ -1,0 +1,184 @@
+#include "cli/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include "cli/commands.h"
+#include "cli/unit_stamps.h"
+
+namespace quillon::cli {
+
+namespace {
+
+constexpr char kCommandsAndStatuses[] = R"(
+
+Commands:
+  read FILE     reads the memory into a raw image file (written only when every byte was read)
+  write FILE    writes a raw or XML image file into the memory, then reads every byte back; an
+                image without the EDID header or with a bad block checksum is refused (5)
+                unless --as-is or --fix-checksums says otherwise
+  verify FILE   compares the memory with an image file
+  scan          lists the address bytes that answer on the I2C bus, one a line
+  info          the adapter's product id, revision and serial number, and how many are attached
+  list          every attached adapter: serial number, product id, and whether another program
+                holds it
+  show [FILE]   who the display says it is: manufacturer, product code, serial number, week and
+                year, EDID version, name, preferred mode, extension blocks, checksums; of an
+                image file, or without FILE of the memory
+
+Several adapters (--adapter A --adapter B, or --all) run write, verify, scan, info or show at
+the same time, each on its own: one progress line each on a terminal, one JSON object per
+adapter per line with --json, and the worst status of theirs in this order: 5, 1, 6, 2, 3, 4, 0.
+An option that a command does not take is a usage error.
+
+Exit status:
+  0  done, and every byte verified
+  1  usage: a bad command line, or the write not confirmed
+  2  no adapter: none attached, another program holds it, or no permission to open it
+  3  the memory did not answer for some bytes
+  4  bytes differ from the file, or a write did not hold (a write-protected memory)
+  5  the file could not be read or written
+  6  interrupted (SIGINT or SIGTERM): the memory may hold part of the image; what was
+     written has been read back and every byte not written or not verified is listed
+When both 3 and 4 apply, the status is 3. A second signal ends the program at once.
+
+Each unit with the next serial number of a counter file, this week, and a record:
+  while read -p "next unit, Enter: " _; do
+      quillon-cli write --yes --stamp-serial-from panel.counter --stamp-date today \
+          --log line.jsonl panel.bin || break
+  done)";
+
+}  // namespace
+
+Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QString("Reads, writes and verifies the EDID memory of a display through an IO-Warrior "
+                "USB-to-I2C adapter.") +
+        kCommandsAndStatuses);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption bytes("bytes", "How many bytes: 128 (one block) or 256 (two).",
+                                   "count", "256");
+    const QCommandLineOption yes("yes", "Write without asking; needed without a terminal.");
+    const QCommandLineOption adapterOption(
+        QStringList{"adapter", "serial"},
+        "The adapter with this serial number (default: the first that no other program holds); "
+        "given more than once, each of them at the same time. --serial is its old name.",
+        "serial");
+    const QCommandLineOption all("all", "Every attached adapter at the same time.");
+    const QCommandLineOption fixChecksums(
+        "fix-checksums", "write: recompute each written block's checksum (its last byte).");
+    const QCommandLineOption asIs(
+        "as-is",
+        "write: write an image without the EDID header, or with a bad checksum, as it "
+        "is (otherwise refused, status 5).");
+    const QCommandLineOption json("json", "Print the outcome as one JSON object.");
+    const QCommandLineOption pageBytes(
+        "page-bytes",
+        "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
+        "family takes; 1 writes a byte at a time).",
+        "bytes", QString::number(kDefaultPageBytes));
+    const QCommandLineOption stampSerial(
+        "stamp-serial",
+        "write: stamp serial number N into bytes 12..15 and, where the image has one, "
+        "the display serial number descriptor.",
+        "N");
+    const QCommandLineOption stampSerialText(
+        "stamp-serial-text",
+        "write: stamp TEXT (1 to 13 printable characters) into the display serial "
+        "number descriptor alone.",
+        "TEXT");
+    const QCommandLineOption stampSerialFrom(
+        "stamp-serial-from",
+        "write: take each unit's serial number from the counter FILE, which "
+        "holds the next one and is advanced under a lock before the unit is "
+        "written.",
+        "FILE");
+    const QCommandLineOption stampDate(
+        "stamp-date", "write: stamp the week and year of manufacture (YYYY-WW, or today).",
+        "YYYY-WW");
+    const QCommandLineOption logOption(
+        "log", "write, verify: append a JSON record of each unit to FILE.", "FILE");
+    const QCommandLineOption ignoreStamp(
+        "ignore-stamp",
+        "verify: leave out what a stamp changes (bytes 12..17, the serial number "
+        "descriptor's text, and their blocks' checksums).");
+    const QList<QCommandLineOption> options{
+        bytes,           yes,        adapterOption, all,     json,      pageBytes,
+        fixChecksums,    asIs,       stampSerial,   stampSerialText, stampSerialFrom,
+        stampDate,       logOption,  ignoreStamp};
+    parser.addOptions(options);
+    parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
+    parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
+                                 "[FILE]");
+
+    const QString program = arguments.value(0, "quillon-cli");
+    auto usage = [&](const QString& why) {
+        console.err << why << "\nTry '" << program << " --help'.\n" << Qt::flush;
+        return kExitUsage;
+    };
+    if (!parser.parse(arguments)) return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        console.out << parser.helpText() << Qt::flush;
+        return kExitDone;
+    }
+    if (parser.isSet(version)) {
+        console.out << QCoreApplication::applicationName() << ' '
+                    << QCoreApplication::applicationVersion() << '\n'
+                    << Qt::flush;
+        return kExitDone;
+    }
+    const QStringList positional = parser.positionalArguments();
+    Request request;
+    request.command = positional.value(0);
+    request.spec = FindCommand(request.command);
+    if (request.spec == nullptr)
+        return usage(request.command.isEmpty() ? "No command given."
+                                               : "Unknown command: " + request.command);
+    const CommandSpec& spec = *request.spec;
+    const QString name = request.command;
+    const int files = static_cast<int>(positional.size()) - 1;
+    if (spec.file == FileUse::ReadOptional && files > 1)
+        return usage(name + " takes one FILE or none.");
+    if (spec.file == FileUse::None && files != 0) return usage(name + " takes no FILE.");
+    if ((spec.file == FileUse::Read || spec.file == FileUse::Written) && files != 1)
+        return usage(name + " takes one FILE.");
+    request.file = positional.value(1);
+    // With its FILE, show reads no adapter.
+    const bool fileNotAdapter = spec.file == FileUse::ReadOptional && !request.file.isEmpty();
+    for (const QString& given : parser.optionNames()) {
+        const auto option = std::ranges::find_if(
+            options, [&](const QCommandLineOption& o) { return o.names().contains(given); });
+        const QString first = option->names().first();
+        const bool adapterOption = first == "adapter" || first == "all";
+        if (first != "json" && (!spec.options.contains(first) || (adapterOption && fileNotAdapter)))
+            return usage(QString("%1%2 does not take --%3.")
+                             .arg(name, request.file.isEmpty() ? "" : " FILE", given));
+    }
+    const QString byteText = parser.value(bytes);
+    if (byteText != "128" && byteText != "256") return usage("--bytes takes 128 or 256.");
+    const int page = parser.value(pageBytes).toInt();
+    if (std::ranges::find(kPageSizes, page) == std::end(kPageSizes))
+        return usage("--page-bytes takes 1, 4, 8 or 16.");
+    request.pageBytes = page;
+    request.byteCount = static_cast<std::int16_t>(byteText.toInt());
+    request.yes = parser.isSet(yes);
+    request.adapters = parser.values(adapterOption);
+    request.all = parser.isSet(all);
+    request.json = parser.isSet(json);
+    request.asIs = parser.isSet(asIs);
+    request.fixChecksums = parser.isSet(fixChecksums);
+    if (request.asIs && request.fixChecksums)
+        return usage("--as-is and --fix-checksums exclude each other.");
+    if (auto why = StampOptions(parser, {stampSerial, stampSerialText, stampSerialFrom, stampDate},
+                                request))
+        return usage(*why);
+    request.logFile = parser.value(logOption);
+    request.ignoreStamp = parser.isSet(ignoreStamp);
+    if (spec.adapters == AdapterUse::One && request.adapters.size() > 1)
+        return usage(name + " writes one file: give it one adapter.");
+    return request;
+}
+
+}  // namespace quillon::cli
