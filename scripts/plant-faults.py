@@ -78,7 +78,7 @@ M = [
 ("grid-nomark-sum", "src/image/grid_views.cpp", "if (checksum.AddByte(n, value)) {", "if (false && checksum.AddByte(n, value)) {"),
 ("xml-block1-optional", "src/files/image_files.cpp", "        if (!second)\n            return FileError{kErrorMissingBlock1, \"The XML element DATA has no BLOCK1 element\"};\n        block1 = AllText(second);", "        block1 = AllText(second);"),
 ("xml-cdata", "src/files/image_files.cpp", " || child.type() == pugi::node_cdata", ""),
-("raw-toolarge", "src/files/image_files.cpp", "    if (size > kMaxImageFileBytes) return TooLarge();\n    std::string bytes;", "    std::string bytes;"),
+("raw-toolarge", "src/files/image_files.cpp", "    if (size > kMaxImageFileBytes) return TooLarge();\n    if (!ReadUpTo", "    if (!ReadUpTo"),
 ("write-nofsync", "src/files/image_files.cpp", "if (calls.fsync(fd) != 0) return ErrnoError(errno);", ""),
 ("write-keepsetid", "src/files/image_files.cpp", "mode = old.st_mode & 0777;", "mode = old.st_mode & 07777;"),
 ("write-fail-nounlink", "src/files/image_files.cpp", "        ::unlink(temporary.c_str());\n", ""),

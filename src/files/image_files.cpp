@@ -66,14 +66,26 @@ ImageFormat FormatOf(std::string_view path) {
     return xml ? ImageFormat::Xml : ImageFormat::Raw;
 }
 
-LoadOutcome LoadRawImage(const std::string& path, EdidImage& image) {
+namespace {
+
+// The first `most` bytes of the image file at `path` into `bytes`; refused when it is not a
+// regular file or is larger than an image file can be.
+std::optional<FileError> ReadImageFile(const std::string& path, std::size_t most,
+                                       std::string& bytes) {
     std::optional<FileError> error;
     off_t size = 0;
     Fd fd(OpenRegularFile(path, error, size));
-    if (error) return *error;
+    if (error) return error;
     if (size > kMaxImageFileBytes) return TooLarge();
+    if (!ReadUpTo(fd.get(), most, bytes)) return ErrnoError(errno);
+    return std::nullopt;
+}
+
+}  // namespace
+
+LoadOutcome LoadRawImage(const std::string& path, EdidImage& image) {
     std::string bytes;
-    if (!ReadUpTo(fd.get(), std::tuple_size_v<EdidImage>, bytes)) return ErrnoError(errno);
+    if (auto error = ReadImageFile(path, std::tuple_size_v<EdidImage>, bytes)) return *error;
     EdidImage read{};  // a short file: the rest stays 0
     std::copy(bytes.begin(), bytes.end(), read.begin());
     image = read;
@@ -147,13 +159,8 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 }  // namespace
 
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image, WithoutData withoutData) {
-    std::optional<FileError> error;
-    off_t size = 0;
-    Fd fd(OpenRegularFile(path, error, size));
-    if (error) return *error;
-    if (size > kMaxImageFileBytes) return TooLarge();
     std::string text;  // one byte over the limit tells a file that grew since
-    if (!ReadUpTo(fd.get(), kMaxImageFileBytes + 1, text)) return ErrnoError(errno);
+    if (auto error = ReadImageFile(path, kMaxImageFileBytes + 1, text)) return *error;
     return LoadXmlImageFromMemory(text, image, withoutData);
 }
 
