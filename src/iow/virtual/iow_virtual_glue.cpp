@@ -1,4 +1,4 @@
-// The IowKit functions over the emulated adapters (one unless a test or the demo adds more). Each
+// The adapter backend over the emulated adapters (one unless a test or the demo adds more). Each
 // adapter's replies wait in a queue of its own, as in the kernel driver: once more than 15 have
 // arrived unread the oldest is dropped; they are kept across close and open, each arriving once
 // its latency (and the pace) has passed. A report shorter than the pipe's report size is padded
@@ -9,13 +9,9 @@
 #include <mutex>
 #include <thread>
 
-#include "iow/adapter_choice.h"
-#include "iow/handle_table.h"
+#include "iow/adapter_backend.h"
 #include "iow/iowkit.h"
-#include "iow/no_adapter.h"
 #include "iow/reply_sync.h"
-#include "iow/report_size.h"
-#include "iow/serial_number.h"
 #include "iow/virtual/virtual_backend.h"
 
 namespace quillon::iow {
@@ -34,25 +30,14 @@ struct Slot {
     std::uint32_t plugCount = 0;  // of the adapter whose replies are queued
 };
 
-struct OpenVirtualAdapter {
-    Slot* slot;
-};
-
-struct Backend {
+struct Slots {
     std::deque<Slot> slots = std::deque<Slot>(1);  // addresses stay put as slots are added
-    HandleTable<OpenVirtualAdapter> handles;
-    std::atomic<std::uint32_t> timeoutMs = kDefaultTimeoutMs;
-    std::mutex openMutex;  // the slots' open flags
+    std::mutex openMutex;                          // the slots' open flags
 };
 
-Backend& TheBackend() {
-    static Backend backend;
-    return backend;
-}
-
-Slot* SlotOf(IowKitHandle handle) {
-    OpenVirtualAdapter* open = TheBackend().handles.Find(handle);
-    return open != nullptr ? open->slot : nullptr;
+Slots& TheSlots() {
+    static Slots slots;
+    return slots;
 }
 
 // Sleeps until `until`, unless the adapter's time-outs are to end at once.
@@ -91,8 +76,77 @@ class VirtualQueue : public ReportQueue {
     Slot& slot_;
 };
 
+class OpenVirtualAdapter final : public OpenAdapter {
+  public:
+    explicit OpenVirtualAdapter(Slot& slot) : slot_(slot) {
+        facts_.productId = slot.adapter.ProductId();
+        facts_.revision = VirtualAdapter::kRevision;
+        facts_.serial = slot.adapter.SerialNumber();
+        for (std::uint32_t pipe = 0; pipe < 2; ++pipe)
+            facts_.reportBytes[pipe] = static_cast<std::uint32_t>(slot.adapter.ReportBytes(pipe));
+    }
+    ~OpenVirtualAdapter() override {
+        const std::lock_guard lock(TheSlots().openMutex);
+        slot_.open = false;
+    }
+    OpenVirtualAdapter(const OpenVirtualAdapter&) = delete;
+    OpenVirtualAdapter& operator=(const OpenVirtualAdapter&) = delete;
+
+    const AdapterFacts& Facts() const override { return facts_; }
+    void SetTimeout(std::uint32_t timeoutMs) override {
+        timeoutMs_ = timeoutMs;
+        slot_.sync.SetQuietMs(static_cast<int>(timeoutMs));
+    }
+
+    std::uint32_t Write(std::uint32_t pipe, const std::uint8_t* buffer,
+                        std::uint32_t length) override {
+        auto& adapter = slot_.adapter;
+        VirtualQueue queue(slot_);
+        if (pipe == kIowPipeI2c && !slot_.sync.BeforeRequest(queue)) return 0;
+        if (adapter.Connected() && !adapter.TakingReports()) {
+            // The write does not complete: it fails once the time-out has passed.
+            WaitUntil(adapter, Clock::now() + std::chrono::milliseconds(timeoutMs_.load()));
+            return 0;
+        }
+        const auto reportBytes = static_cast<std::uint32_t>(adapter.ReportBytes(pipe));
+        if (length > reportBytes) return 0;
+        std::vector<std::uint8_t> report(buffer, buffer + length);
+        report.resize(reportBytes, 0);
+        std::vector<VirtualAdapter::Reply> replies;
+        if (!adapter.Receive(pipe, report.data(), report.size(), Clock::now(), replies)) return 0;
+        if (pipe == kIowPipeI2c) {
+            slot_.sync.RequestSent(buffer[0]);
+            for (auto& reply : replies) slot_.replies.push_back(std::move(reply));
+        }
+        return length;
+    }
+
+    std::uint32_t Read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length) override {
+        const int timeoutMs = static_cast<int>(timeoutMs_.load());
+        if (pipe != kIowPipeI2c) {  // the IO ports never report here: the read times out
+            if (slot_.adapter.Connected())
+                WaitUntil(slot_.adapter, Clock::now() + std::chrono::milliseconds(timeoutMs));
+            return 0;
+        }
+        VirtualQueue queue(slot_);
+        const std::vector<std::uint8_t> reply = slot_.sync.AwaitReply(queue, timeoutMs);
+        if (reply.empty()) return 0;
+        const std::uint32_t count =
+            std::min<std::uint32_t>(length, static_cast<std::uint32_t>(reply.size()));
+        std::copy_n(reply.begin(), count, buffer);
+        slot_.adapter.RecordRead(pipe, buffer, count);
+        return count;
+    }
+
+  private:
+    Slot& slot_;
+    AdapterFacts facts_;
+    std::atomic<std::uint32_t> timeoutMs_ = kDefaultTimeoutMs;
+};
+
 // Opens `slot` if it is there and free: a new adapter since the last open has nothing queued.
-std::unique_ptr<OpenVirtualAdapter> TryOpen(Slot& slot) {
+// The caller holds the open mutex.
+std::unique_ptr<OpenAdapter> TryOpen(Slot& slot) {
     if (!slot.adapter.Connected() || slot.open) return nullptr;
     if (slot.plugCount != slot.adapter.PlugCount()) {
         slot.plugCount = slot.adapter.PlugCount();
@@ -100,15 +154,52 @@ std::unique_ptr<OpenVirtualAdapter> TryOpen(Slot& slot) {
         slot.sync.SetOutstanding(false);
     }
     slot.open = true;
-    return std::make_unique<OpenVirtualAdapter>(OpenVirtualAdapter{&slot});
+    return std::make_unique<OpenVirtualAdapter>(slot);
 }
+
+class VirtualBackend final : public AdapterBackend {
+  public:
+    std::vector<AttachedAdapter> List(bool) override {
+        Slots& backend = TheSlots();
+        const std::lock_guard lock(backend.openMutex);
+        std::vector<AttachedAdapter> attached;
+        for (const Slot& slot : backend.slots)
+            if (slot.adapter.Connected())
+                attached.push_back({slot.adapter.SerialNumber(), slot.adapter.ProductId(),
+                                    slot.open ? AttachedAdapter::Access::Held
+                                              : AttachedAdapter::Access::Free});
+        return attached;
+    }
+    std::vector<std::unique_ptr<OpenAdapter>> OpenAll() override { return Open(nullptr); }
+    std::unique_ptr<OpenAdapter> OpenSerial(const std::string& serial) override {
+        auto found = Open(&serial);
+        return found.empty() ? nullptr : std::move(found.front());
+    }
+    NoAdapterReason WhyNone() override {
+        for (const AttachedAdapter& adapter : List(true))
+            if (adapter.access == AttachedAdapter::Access::Held) return NoAdapterReason::Busy;
+        return NoAdapterReason::NoneAttached;
+    }
+
+  private:
+    // Every free slot, or the one of `serial`.
+    std::vector<std::unique_ptr<OpenAdapter>> Open(const std::string* serial) {
+        Slots& backend = TheSlots();
+        const std::lock_guard lock(backend.openMutex);
+        std::vector<std::unique_ptr<OpenAdapter>> found;
+        for (Slot& slot : backend.slots)
+            if (serial == nullptr || slot.adapter.SerialNumber() == *serial)
+                if (auto open = TryOpen(slot)) found.push_back(std::move(open));
+        return found;
+    }
+};
 
 }  // namespace
 
-VirtualAdapter& TheVirtualAdapter() { return TheBackend().slots.front().adapter; }
+VirtualAdapter& TheVirtualAdapter() { return TheSlots().slots.front().adapter; }
 
 std::vector<VirtualAdapter*> UseVirtualAdapters(int count) {
-    Backend& backend = TheBackend();
+    Slots& backend = TheSlots();
     const std::lock_guard lock(backend.openMutex);
     while (static_cast<int>(backend.slots.size()) > std::max(count, 1)) backend.slots.pop_back();
     std::vector<VirtualAdapter*> adapters;
@@ -123,140 +214,9 @@ std::vector<VirtualAdapter*> UseVirtualAdapters(int count) {
     return adapters;
 }
 
-NoAdapterReason WhyNoAdapter() {
-    for (const AttachedAdapter& adapter : ListAttachedAdapters())
-        if (adapter.access == AttachedAdapter::Access::Held) return NoAdapterReason::Busy;
-    return NoAdapterReason::NoneAttached;
-}
-
-std::vector<AttachedAdapter> ListAttachedAdapters(bool) {
-    Backend& backend = TheBackend();
-    const std::lock_guard lock(backend.openMutex);
-    std::vector<AttachedAdapter> attached;
-    for (const Slot& slot : backend.slots)
-        if (slot.adapter.Connected())
-            attached.push_back({slot.adapter.SerialNumber(), slot.adapter.ProductId(),
-                                slot.open ? AttachedAdapter::Access::Held
-                                          : AttachedAdapter::Access::Free});
-    return attached;
-}
-
-IowKitHandle OpenAdapterWithSerial(const std::string& serial) {
-    Backend& backend = TheBackend();
-    std::vector<std::unique_ptr<OpenVirtualAdapter>> found;
-    {
-        const std::lock_guard lock(backend.openMutex);
-        for (Slot& slot : backend.slots)
-            if (slot.adapter.SerialNumber() == serial)
-                if (auto open = TryOpen(slot)) found.push_back(std::move(open));
-    }
-    return backend.handles.AddGroup(std::move(found));
-}
-
-std::uint32_t ReportBytes(IowKitHandle handle, std::uint32_t pipe) {
-    const Slot* slot = SlotOf(handle);
-    return slot != nullptr && pipe <= 1 ? slot->adapter.ReportBytes(pipe) : 0;
+AdapterBackend& TheBackend() {
+    static VirtualBackend backend;
+    return backend;
 }
 
 }  // namespace quillon::iow
-
-using quillon::iow::Clock;
-using quillon::iow::Slot;
-using quillon::iow::SlotOf;
-using quillon::iow::TheBackend;
-using quillon::iow::VirtualQueue;
-
-IowKitHandle IowKitOpenDevice() {
-    auto& backend = TheBackend();
-    std::vector<std::unique_ptr<quillon::iow::OpenVirtualAdapter>> found;
-    {
-        const std::lock_guard lock(backend.openMutex);
-        for (Slot& slot : backend.slots)
-            if (auto open = quillon::iow::TryOpen(slot)) found.push_back(std::move(open));
-    }
-    return backend.handles.AddGroup(std::move(found));
-}
-
-void IowKitCloseDevice(IowKitHandle handle) {
-    auto& backend = TheBackend();
-    const auto removed = backend.handles.RemoveGroupOf(handle);
-    const std::lock_guard lock(backend.openMutex);
-    for (const auto& open : removed) open->slot->open = false;
-}
-
-bool IowKitSetTimeout(IowKitHandle handle, std::uint32_t timeoutMs) {
-    Slot* slot = SlotOf(handle);
-    if (slot == nullptr) return false;
-    TheBackend().timeoutMs = timeoutMs;  // kept for the adapters' later opens too
-    slot->sync.SetQuietMs(static_cast<int>(timeoutMs));
-    return true;
-}
-
-std::uint32_t IowKitWrite(IowKitHandle handle, std::uint32_t pipe, const std::uint8_t* buffer,
-                          std::uint32_t length) {
-    Slot* slot = SlotOf(handle);
-    if (slot == nullptr || buffer == nullptr) return 0;
-    auto& adapter = slot->adapter;
-    VirtualQueue queue(*slot);
-    if (pipe == kIowPipeI2c && !slot->sync.BeforeRequest(queue)) return 0;
-    if (adapter.Connected() && !adapter.TakingReports()) {
-        // The write does not complete: it fails once the time-out has passed.
-        quillon::iow::WaitUntil(
-            adapter, Clock::now() + std::chrono::milliseconds(TheBackend().timeoutMs.load()));
-        return 0;
-    }
-    const std::uint32_t reportBytes = adapter.ReportBytes(pipe);
-    if (length > reportBytes) return 0;
-    std::vector<std::uint8_t> report(buffer, buffer + length);
-    report.resize(reportBytes, 0);
-    std::vector<quillon::iow::VirtualAdapter::Reply> replies;
-    if (!adapter.Receive(pipe, report.data(), report.size(), Clock::now(), replies)) return 0;
-    if (pipe == kIowPipeI2c) {
-        slot->sync.RequestSent(buffer[0]);
-        for (auto& reply : replies) slot->replies.push_back(std::move(reply));
-    }
-    return length;
-}
-
-std::uint32_t IowKitRead(IowKitHandle handle, std::uint32_t pipe, std::uint8_t* buffer,
-                         std::uint32_t length) {
-    Slot* slot = SlotOf(handle);
-    if (slot == nullptr || buffer == nullptr || length == 0) return 0;
-    const int timeoutMs = static_cast<int>(TheBackend().timeoutMs.load());
-    if (pipe != kIowPipeI2c) {  // the IO ports never report here: the read times out
-        if (slot->adapter.Connected())
-            quillon::iow::WaitUntil(slot->adapter,
-                                    Clock::now() + std::chrono::milliseconds(timeoutMs));
-        return 0;
-    }
-    VirtualQueue queue(*slot);
-    const std::vector<std::uint8_t> reply = slot->sync.AwaitReply(queue, timeoutMs);
-    if (reply.empty()) return 0;
-    const std::uint32_t count =
-        std::min<std::uint32_t>(length, static_cast<std::uint32_t>(reply.size()));
-    std::copy_n(reply.begin(), count, buffer);
-    slot->adapter.RecordRead(pipe, buffer, count);
-    return count;
-}
-
-std::uint32_t IowKitGetProductId(IowKitHandle handle) {
-    const Slot* slot = SlotOf(handle);
-    return slot != nullptr ? slot->adapter.ProductId() : 0;
-}
-
-std::uint32_t IowKitGetRevision(IowKitHandle handle) {
-    return SlotOf(handle) != nullptr ? quillon::iow::VirtualAdapter::kRevision : 0;
-}
-
-bool IowKitGetSerialNumber(IowKitHandle handle, std::uint8_t* buffer) {
-    const Slot* slot = SlotOf(handle);
-    if (slot == nullptr || buffer == nullptr) return false;
-    quillon::iow::WriteSerialAsUtf16(slot->adapter.SerialNumber(), buffer);
-    return true;
-}
-
-std::uint32_t IowKitGetNumDevs() { return TheBackend().handles.NewestGroupSize(); }
-
-IowKitHandle IowKitGetDeviceHandle(std::uint32_t deviceNumber) {
-    return TheBackend().handles.NewestGroupHandle(deviceNumber);
-}
