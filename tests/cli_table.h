@@ -32,9 +32,9 @@ enum class CliSetup { Plain, Busy, AnswerYes, AnswerNo, Unprivileged };
 struct CliRow {
     const char* name;
     QString args;  // a word with a dot names a file in the row's folder; --json is added
-    CliSetup setup;
-    int status;
-    QString message;        // the start of what the program says on standard error
+    CliSetup setup = CliSetup::Plain;
+    int status = 0;
+    QString message = "";   // the start of what the program says on standard error
     int vm = 0;             // 1: also run against the kernel's driver; 2: only there
     const char* line = "";  // when given: run without --json, and this line is printed
     Fault fault = Fault::Ok;
@@ -47,105 +47,134 @@ struct CliRow {
 namespace cli_rows {
 using enum CliSetup;
 using enum Fault;
+// clang-format off
 inline const CliRow kOwnRows[] = {
-    {"read into a FIFO", "read fifo.bin", Plain, 5, "Cannot write"},
-    {"read, block 1 spoiled, in words", "read read.bin", Plain, 0, "Read 256", 0,
-     "block 0: checksum bad", Spoil, 10},
-    {"read, adapter held", "read read.bin", Busy, 2,
-     "An IO-Warrior adapter is attached, but another", 1},
-    {"write XML", "write --yes image.xml", Plain, 0, "Wrote and verified 256 bytes"},
-    {"write, write-protected, in words", "write --yes image.bin", Plain, 4, "", 0,
-     "offset 0x00: expected 0x00, read 0xEE", Protected},
-    {"write, XML without BLOCK1", "write --yes bad.xml", Plain, 5, "Cannot read"},
+    {.name = "read into a FIFO", .args = "read fifo.bin", .status = 5, .message = "Cannot write"},
+    {.name = "read, block 1 spoiled, in words", .args = "read read.bin", .status = 0,
+     .message = "Read 256", .line = "block 0: checksum bad", .fault = Spoil, .param = 10},
+    {.name = "read, adapter held", .args = "read read.bin", .setup = Busy, .status = 2,
+     .message = "An IO-Warrior adapter is attached, but another", .vm = 1},
+    {.name = "write XML", .args = "write --yes image.xml", .status = 0,
+     .message = "Wrote and verified 256 bytes"},
+    {.name = "write, write-protected, in words", .args = "write --yes image.bin", .status = 4,
+     .line = "offset 0x00: expected 0x00, read 0xEE", .fault = Protected},
+    {.name = "write, XML without BLOCK1", .args = "write --yes bad.xml", .status = 5,
+     .message = "Cannot read"},
     // What goes in must be an EDID with good sums, unless asked otherwise.
-    {"write, XML that holds no image", "write --yes none.xml", Plain, 5, "Cannot read"},
-    {"write, no EDID header", "write --yes zeros.bin", Plain, 5, "Not an EDID image"},
-    {"write, a bad checksum", "write --yes other.bin", Plain, 5, "Block 0's checksum is bad"},
-    {"write, checksums fixed", "write --yes --fix-checksums other.bin", Plain, 0, "Wrote"},
-    {"write, as it is", "write --yes --as-is zeros.bin", Plain, 0, "Wrote"},
-    {"write, stamped from a counter, logged",
-     "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
-     Plain, 0, "Wrote", 1, "", Ok, 0, Flagged::Nothing},
+    {.name = "write, XML that holds no image", .args = "write --yes none.xml", .status = 5,
+     .message = "Cannot read"},
+    {.name = "write, no EDID header", .args = "write --yes zeros.bin", .status = 5,
+     .message = "Not an EDID image"},
+    {.name = "write, a bad checksum", .args = "write --yes other.bin", .status = 5,
+     .message = "Block 0's checksum is bad"},
+    {.name = "write, checksums fixed", .args = "write --yes --fix-checksums other.bin", .status = 0,
+     .message = "Wrote"},
+    {.name = "write, as it is", .args = "write --yes --as-is zeros.bin", .status = 0,
+     .message = "Wrote"},
+    {.name = "write, stamped from a counter, logged",
+     .args = "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
+     .status = 0, .message = "Wrote", .vm = 1, .flagged = Flagged::Nothing},
     // A unit that fails keeps its number, in its record: the counter is past it all the same.
-    {"write, stamped from a counter, write-protected, logged",
-     "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
-     Plain, 4, "%1 bytes did not hold", 0, "", Protected},
+    {.name = "write, stamped from a counter, write-protected, logged",
+     .args = "write --yes --stamp-serial-from counter.txt --stamp-date 2026-49 --log units.jsonl image.bin",
+     .status = 4, .message = "%1 bytes did not hold", .fault = Protected},
     // Stamps and records refused before anything is written.
-    {"write, a counter that holds text", "write --yes --stamp-serial-from words.txt image.bin",
-     Plain, 5, "Cannot read the counter"},
-    {"write, a counter that is a FIFO", "write --yes --stamp-serial-from fifo.bin image.bin", Plain,
-     5, "Cannot read the counter"},
-    {"write, a log that is a FIFO", "write --yes --stamp-serial 7 --log fifo.bin image.bin", Plain,
-     5, "Cannot open the log"},
-    {"write, a serial past 32 bits", "write --yes --stamp-serial 4294967296 image.bin", Plain, 1,
-     "--stamp-serial takes"},
-    {"write, week 54", "write --yes --stamp-date 2026-54 image.bin", Plain, 1,
-     "--stamp-date takes"},
-    {"write, a text of 14", "write --yes --stamp-serial-text ABCDEFGHIJKLMN image.bin", Plain, 1,
-     "--stamp-serial-text takes"},
-    {"write from a FIFO", "write --yes fifo.bin", Plain, 5, "Cannot read"},
-    {"write without a terminal or --yes", "write image.bin", Plain, 1, "Standard input is not a"},
-    {"write, asked and answered y", "write image.bin", AnswerYes, 0, "Overwrite 256 bytes"},
-    {"write, asked, Return alone", "write image.bin", AnswerNo, 1, "Overwrite 256 bytes"},
-    {"verify", "verify image.bin", Plain, 0, "The memory holds", 1},
-    {"verify another image", "verify other.bin", Plain, 4, "2 bytes differ", 1},
-    {"verify, unplugged midway", "verify image.bin", Plain, 3, "The memory did not answer", 0, "",
-     Unplug, 3, Flagged::Some},
+    {.name = "write, a counter that holds text",
+     .args = "write --yes --stamp-serial-from words.txt image.bin", .status = 5,
+     .message = "Cannot read the counter"},
+    {.name = "write, a counter that is a FIFO",
+     .args = "write --yes --stamp-serial-from fifo.bin image.bin", .status = 5,
+     .message = "Cannot read the counter"},
+    {.name = "write, a log that is a FIFO",
+     .args = "write --yes --stamp-serial 7 --log fifo.bin image.bin", .status = 5,
+     .message = "Cannot open the log"},
+    {.name = "write, a serial past 32 bits",
+     .args = "write --yes --stamp-serial 4294967296 image.bin", .status = 1,
+     .message = "--stamp-serial takes"},
+    {.name = "write, week 54", .args = "write --yes --stamp-date 2026-54 image.bin", .status = 1,
+     .message = "--stamp-date takes"},
+    {.name = "write, a text of 14",
+     .args = "write --yes --stamp-serial-text ABCDEFGHIJKLMN image.bin", .status = 1,
+     .message = "--stamp-serial-text takes"},
+    {.name = "write from a FIFO", .args = "write --yes fifo.bin", .status = 5,
+     .message = "Cannot read"},
+    {.name = "write without a terminal or --yes", .args = "write image.bin", .status = 1,
+     .message = "Standard input is not a"},
+    {.name = "write, asked and answered y", .args = "write image.bin", .setup = AnswerYes,
+     .status = 0, .message = "Overwrite 256 bytes"},
+    {.name = "write, asked, Return alone", .args = "write image.bin", .setup = AnswerNo,
+     .status = 1, .message = "Overwrite 256 bytes"},
+    {.name = "verify", .args = "verify image.bin", .status = 0, .message = "The memory holds",
+     .vm = 1},
+    {.name = "verify another image", .args = "verify other.bin", .status = 4,
+     .message = "2 bytes differ", .vm = 1},
+    {.name = "verify, unplugged midway", .args = "verify image.bin", .status = 3,
+     .message = "The memory did not answer", .fault = Unplug, .param = 3, .flagged = Flagged::Some},
     // The block transfers: a lost chunk marks its bytes, pages that the memory does not take
     // in time or wraps, a stop mid-page, SIGINT; at the adapter's pace; on an IO-Warrior 56.
-    {"read, a chunk lost midway", "read read.bin", Plain, 3, "The memory did not answer", 1, "",
-     LoseChunk, 2, Flagged::Some},
-    {"read, a chunk cut short", "read read.bin", Plain, 3, "The memory did not answer", 1, "",
-     ShortChunk, 2, Flagged::Some},
-    {"write, pages refused past the poll limit", "write --yes image.bin", Plain, 3,
-     "The memory did not answer", 1, "", Cycle, 30, Flagged::Some},
-    {"write, a memory of 4-byte pages", "write --yes image.bin", Plain, 4, "%1 bytes did not hold",
-     1, "", SmallPages},
-    {"write 4-byte pages into it", "write --yes --page-bytes 4 image.bin", Plain, 0, "Wrote", 0, "",
-     SmallPages, 0, Flagged::Nothing},
-    {"write, adapter stopped mid-page", "write --yes image.bin", Plain, 3,
-     "The memory did not answer", 1, "", StopMidway, 11, Flagged::All},
+    {.name = "read, a chunk lost midway", .args = "read read.bin", .status = 3,
+     .message = "The memory did not answer", .vm = 1, .fault = LoseChunk, .param = 2,
+     .flagged = Flagged::Some},
+    {.name = "read, a chunk cut short", .args = "read read.bin", .status = 3,
+     .message = "The memory did not answer", .vm = 1, .fault = ShortChunk, .param = 2,
+     .flagged = Flagged::Some},
+    {.name = "write, pages refused past the poll limit", .args = "write --yes image.bin",
+     .status = 3, .message = "The memory did not answer", .vm = 1, .fault = Cycle, .param = 30,
+     .flagged = Flagged::Some},
+    {.name = "write, a memory of 4-byte pages", .args = "write --yes image.bin", .status = 4,
+     .message = "%1 bytes did not hold", .vm = 1, .fault = SmallPages},
+    {.name = "write 4-byte pages into it", .args = "write --yes --page-bytes 4 image.bin",
+     .status = 0, .message = "Wrote", .fault = SmallPages, .flagged = Flagged::Nothing},
+    {.name = "write, adapter stopped mid-page", .args = "write --yes image.bin", .status = 3,
+     .message = "The memory did not answer", .vm = 1, .fault = StopMidway, .param = 11,
+     .flagged = Flagged::All},
     // Its read-back goes to the end: only the pages not written are listed.
-    {"write, interrupted", "write --yes image.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
-     Flagged::Scattered},
-    {"read, paced", "read read.bin", Plain, 0, "Read 256", 1, "", Paced, 0, Flagged::Nothing},
-    {"write, paced", "write --yes image.bin", Plain, 0, "Wrote", 1, "", Paced, 0, Flagged::Nothing},
-    {"write, IO-Warrior 56, paced", "write --yes image.bin", Plain, 0, "Wrote", 0, "", Iow56, 0,
-     Flagged::Nothing, Paced},
-
+    {.name = "write, interrupted", .args = "write --yes image.bin", .status = 6,
+     .message = "Interrupted", .vm = 1, .fault = Interrupt, .param = 21,
+     .flagged = Flagged::Scattered},
+    {.name = "read, paced", .args = "read read.bin", .status = 0, .message = "Read 256", .vm = 1,
+     .fault = Paced, .flagged = Flagged::Nothing},
+    {.name = "write, paced", .args = "write --yes image.bin", .status = 0, .message = "Wrote",
+     .vm = 1, .fault = Paced, .flagged = Flagged::Nothing},
+    {.name = "write, IO-Warrior 56, paced", .args = "write --yes image.bin", .status = 0,
+     .message = "Wrote", .fault = Iow56, .flagged = Flagged::Nothing, .also = Paced},
     // A unit's bytes after a chunk that did not come are read from where they are.
-    {"verify, a chunk lost midway", "verify image.bin", Plain, 3, "The memory did not answer", 1,
-     "", LoseChunk, 2, Flagged::Some},
-    {"read, interrupted", "read read.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
-     Flagged::Some},
-    {"verify, interrupted", "verify image.bin", Plain, 6, "Interrupted", 1, "", Interrupt, 21,
-     Flagged::Some},
-    {"write, week 0", "write --yes --stamp-date 2026-00 image.bin", Plain, 1, "--stamp-date takes"},
+    {.name = "verify, a chunk lost midway", .args = "verify image.bin", .status = 3,
+     .message = "The memory did not answer", .vm = 1, .fault = LoseChunk, .param = 2,
+     .flagged = Flagged::Some},
+    {.name = "read, interrupted", .args = "read read.bin", .status = 6, .message = "Interrupted",
+     .vm = 1, .fault = Interrupt, .param = 21, .flagged = Flagged::Some},
+    {.name = "verify, interrupted", .args = "verify image.bin", .status = 6,
+     .message = "Interrupted", .vm = 1, .fault = Interrupt, .param = 21, .flagged = Flagged::Some},
+    {.name = "write, week 0", .args = "write --yes --stamp-date 2026-00 image.bin", .status = 1,
+     .message = "--stamp-date takes"},
     // A write declined is recorded like any other unit.
-    {"write, asked, Return alone, logged", "write --log units.jsonl image.bin", AnswerNo, 1,
-     "Overwrite 256 bytes"},
-
-    {"info", "info", Plain, 0, ""},
-    {"info, the beginning of a serial", "info --adapter 0000A5E", Plain, 2,
-     "No adapter with serial number", 1},
-    {"show FILE opens no adapter", "show image.bin --all", Plain, 1,
-     "show FILE does not take --all"},
-    {"list with --all", "list --all", Plain, 0, "", 0, "0000A5E1 0x1501 free"},
-    {"an option the command does not take", "scan --page-bytes 4", Plain, 1,
-     "scan does not take --page-bytes"},
+    {.name = "write, asked, Return alone, logged", .args = "write --log units.jsonl image.bin",
+     .setup = AnswerNo, .status = 1, .message = "Overwrite 256 bytes"},
+    {.name = "info", .args = "info", .status = 0},
+    {.name = "info, the beginning of a serial", .args = "info --adapter 0000A5E", .status = 2,
+     .message = "No adapter with serial number", .vm = 1},
+    {.name = "show FILE opens no adapter", .args = "show image.bin --all", .status = 1,
+     .message = "show FILE does not take --all"},
+    {.name = "list with --all", .args = "list --all", .status = 0, .line = "0000A5E1 0x1501 free"},
+    {.name = "an option the command does not take", .args = "scan --page-bytes 4", .status = 1,
+     .message = "scan does not take --page-bytes"},
     // One adapter of several, opened by its serial number alone (list: several_adapters.h).
-    {"write to the adapter of a serial", "write --yes --adapter 0000A5E1 image.bin", Plain, 0,
-     "Wrote", 1},
-    {"write, the adapter of a serial held", "write --yes --serial 0000A5E1 image.bin", Busy, 2,
-     "Adapter 0000A5E1 is attached, but another", 1},
-    {"info, no permission for the nodes", "info", Unprivileged, 2,
-     "An IO-Warrior adapter is attached, but this user may not", 2},
-    {"info, another serial", "info --adapter 0000FFFF", Plain, 2, "No adapter with serial number",
-     1},
-    {"no command", "", Plain, 1, "No command given"},
-    {"read without a file", "read", Plain, 1, "read takes one FILE"},
-    {"128 or 256 bytes only", "read --bytes 100 read.bin", Plain, 1, "--bytes takes 128 or 256"},
+    {.name = "write to the adapter of a serial", .args = "write --yes --adapter 0000A5E1 image.bin",
+     .status = 0, .message = "Wrote", .vm = 1},
+    {.name = "write, the adapter of a serial held",
+     .args = "write --yes --serial 0000A5E1 image.bin", .setup = Busy, .status = 2,
+     .message = "Adapter 0000A5E1 is attached, but another", .vm = 1},
+    {.name = "info, no permission for the nodes", .args = "info", .setup = Unprivileged,
+     .status = 2, .message = "An IO-Warrior adapter is attached, but this user may not", .vm = 2},
+    {.name = "info, another serial", .args = "info --adapter 0000FFFF", .status = 2,
+     .message = "No adapter with serial number", .vm = 1},
+    {.name = "no command", .args = "", .status = 1, .message = "No command given"},
+    {.name = "read without a file", .args = "read", .status = 1, .message = "read takes one FILE"},
+    {.name = "128 or 256 bytes only", .args = "read --bytes 100 read.bin", .status = 1,
+     .message = "--bytes takes 128 or 256"},
 };
+// clang-format on
 
 // The device rows as the command line runs them, with the status and the message that follow
 // from what the row expects; then the command line's own rows.
@@ -155,11 +184,10 @@ inline QList<CliRow> Rows() {
         if (!(d.runs & (kCli | kCliVm))) continue;
         const bool scan = d.op == Op::Scan, read = d.op == Op::Read || d.op == Op::Read128;
         const int count = d.op == Op::Read128 || d.op == Op::Write128 ? 128 : 256;
-        CliRow row{d.name,
-                   scan   ? "scan"
-                   : read ? "read read.bin"
-                          : "write --yes image.bin",
-                   CliSetup::Plain, 0, ""};
+        CliRow row{.name = d.name,
+                   .args = scan   ? "scan"
+                           : read ? "read read.bin"
+                                  : "write --yes image.bin"};
         if (count == 128) row.args.insert(row.args.indexOf(' '), " --bytes 128");
         row.vm = d.runs & kCliVm ? (d.runs & kCli ? 1 : 2) : 0;
         row.fault = d.fault, row.param = d.param, row.flagged = d.flagged, row.also = d.also;
@@ -209,6 +237,10 @@ class CliTable : public QObject {
     EdidImage sample_ = iow::SampleEdid();
     const QList<CliRow> rows_ = cli_rows::Rows();
 
+    // The files of the row's folder: made by initTestCase, or by the program.
+    inline static const QStringList kFolderFiles{
+        "image.bin",   "other.bin", "image.xml", "bad.xml",  "none.xml",   "zeros.bin",
+        "counter.txt", "words.txt", "fifo.bin",  "read.bin", "units.jsonl"};
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
         QVERIFY(testing::Put(Path(name), bytes));
@@ -246,7 +278,7 @@ class CliTable : public QObject {
         iow::VirtualAdapter& model = rig_.Model();
         QStringList arguments;
         for (const QString& word : row.args.split(' ', Qt::SkipEmptyParts))
-            arguments << (word.contains('.') && !word.startsWith('-') ? Path(word) : word);
+            arguments << (kFolderFiles.contains(word) ? Path(word) : word);
         const bool writing = arguments.value(0) == "write";
         if (writing) model.Eeprom().Memory().fill(0xEE);
         if (row.fault != Fault::Ok || writing) model.Eeprom().SetWriteCycle({});
@@ -321,7 +353,8 @@ class CliTable : public QObject {
         const QString path = *std::ranges::find_if(  // the image: the last file named
             arguments.rbegin(), arguments.rend(),
             [&](const QString& word) { return word.startsWith(dir_.path()); });
-        const int count = arguments.contains("128") ? 128 : 256;
+        const qsizetype bytes = arguments.indexOf("--bytes");
+        const int count = bytes < 0 ? kEdidBytes : arguments.value(bytes + 1).toInt();
         const QJsonArray failed = json["failed"].toArray(), differing = json["differing"].toArray();
         QStringList wrong;
         if (status != 6 && status != (!failed.isEmpty() ? 3 : !differing.isEmpty() ? 4 : 0))

@@ -40,7 +40,7 @@ enum class Act { Plain, CloseAt, No, Return, Escape, NoSync, Replug, SlowAgain }
 // on a read or an open); no cell painted at all.
 enum class Red { Sums, Differ, All, Some, Scattered, Unpainted };
 // The written memory, loaded image or saved file: what the grids show; unchanged; zeros.
-enum class Outcome { Any, Equal, Unchanged, Zeros };
+enum class Content { Any, Equal, Unchanged, Zeros };
 // Afterwards: no handle and the I2C buttons on; the handle kept; a new handle; no handle and
 // the I2C buttons off.
 enum class After { Free, Held, Reopened, Off };
@@ -48,12 +48,12 @@ enum class After { Free, Held, Reopened, Off };
 struct Row {
     const char* name;
     Cmd cmd;
-    Act act;
-    Fault fault;
-    int param;
-    Red red;
-    Outcome outcome;
-    int sent;               // I2C reports that the command writes; -1: not counted
+    Act act = Act::Plain;
+    Fault fault = Fault::Ok;
+    int param = 0;
+    Red red = Red::Sums;
+    Content content = Content::Any;
+    int sent = -1;          // I2C reports that the command writes; -1: not counted
     const char* text = "";  // the scan's result, or the start of the one message shown
     const char* file = "";  // chosen in the file dialog; "": the dialog is cancelled
     Pre pre = Pre::Usual;
@@ -67,60 +67,78 @@ using enum Cmd;
 using enum Act;
 using enum Fault;
 using enum Red;
-using enum Outcome;
+using enum Content;
 using enum Pre;
 using enum After;
 inline constexpr char kFound[] = "160 (A0)\r\n161 (A1)\r\n";
 inline constexpr char kNone[] = "No Devices found on I2C Buss";
 inline constexpr char kNoFile[] = "Error Number:  2\r\nError Msg   : No such file or directory";
+// clang-format off
 inline const Row kOwnRows[] = {
-    {"read, window closed at byte 30", Read, CloseAt, Ok, 30, Some, Any, -1},
-    {"write, window closed at byte 1", Write, CloseAt, Ok, 1, Some, Any, -1},
-    {"write, window closed at byte 200", Write, CloseAt, Ok, 200, Some, Any, -1},
-    {"write, window closed at byte 200 of the read-back", Write, CloseAt, Ok, 456, Some, Any, -1},
-    {"read, late replies, adapter found by Clear", Read, SlowAgain, Late, 0, All, Any, -1, "", "",
-     NoAdapter},
-    {"read, replugged, then Clear", Read, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 2},
-    {"read after Clear", Read, Act::Plain, Ok, 0, Red::Sums, Any, 513, "", "", Cleared},
-    {"write after Clear writes nothing", Write, Act::Plain, Ok, 0, All, Unchanged, 1, "", "",
-     Cleared},
-    {"write, answered No", Write, No, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
-    {"write, Return is No", Write, Return, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0,
-     Held},
-    {"write, Escape", Write, Escape, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared, 0, Held},
-    {"write, replugged, then Clear", Write, Replug, Ok, 0, Red::Sums, Any, -1, "", "", Usual, 2},
-    {"scan, replugged, then Clear", Scan, Replug, Ok, 0, Unpainted, Any, -1, kFound, "", Usual, 2,
-     Off},
-    {"scan after Clear", Scan, Act::Plain, Ok, 0, Unpainted, Any, 257, kFound, "", Cleared, 0, Off},
-    {"Clear finds an adapter, late replies", Clear, Act::Plain, Late, 0, Unpainted, Zeros, 0, "",
-     "", NoAdapter, 0, Reopened},
-    {"Clear twice", Clear, Act::Plain, Ok, 0, Unpainted, Zeros, 0, "", "", Cleared, 0, Reopened},
-    {"Clear, gone after Clear", Clear, Act::Plain, Absent, 0, Unpainted, Zeros, 0, "", "", Cleared,
-     0, Off},
-    {"Clear, gone since start-up", Clear, Act::Plain, Absent, 0, Unpainted, Zeros, 0},
-    {"open, 128 chosen: all 256", Open, Act::Plain, Ok, 0, Red::Sums, Equal, 0, "", "counting.bin",
-     Shown128},
-    {"open, no such file", Open, Act::Plain, Ok, 0, Red::Sums, Unchanged, 0, kNoFile, "gone.bin"},
-    {"open, XML that does not load", Open, Act::Plain, Ok, 0, Red::Sums, Unchanged, 0,
-     "Start-end tags", "bad.xml"},
-    {"open, XML without BLOCK1", Open, Act::Plain, Ok, 0, Red::Sums, Unchanged, 0,
-     "Error Number:  1001", "half.xml"},
-    {"open, XML without DATAOBJ", Open, Act::Plain, Ok, 0, Red::Sums, Zeros, 0, "", "other.xml"},
-    {"open cancelled first", Open, Act::Plain, Ok, 0, Unpainted, Unchanged, 0},
-    {"open, the name field's wildcards", Open, Act::Plain, Ok, 0, Unpainted, Unchanged, 0, "",
-     "*.hex;*.bin;*.xml"},
-    {"open cancelled after Save", Open, Act::Plain, Ok, 0, Red::Sums, Unchanged, 0, "", "", Saved},
-    {"open, Clear's handle held", Open, Act::Plain, Ok, 0, Unpainted, Unchanged, 0, "", "", Cleared,
-     0, Held},
-    {"save over a file, 128 chosen", Save, Act::Plain, Ok, 0, Unpainted, Equal, 0, "", "over.bin",
-     Shown128},
-    {"save without extension", Save, Act::Plain, Ok, 0, Unpainted, Equal, 0, "", "plain"},
-    {"save cancelled", Save, Act::Plain, Ok, 0, Unpainted, Unchanged, 0, "", "", Saved},
-    {"save, the name field's wildcards", Save, Act::Plain, Ok, 0, Unpainted, Unchanged, 0, "",
-     "*.hex;*.bin", Saved},
-    {"save, flush fails", Save, NoSync, Ok, 0, Unpainted, Unchanged, 0, "Error Number:  5",
-     "over.bin"},
+    {.name = "read, window closed at byte 30", .cmd = Read, .act = CloseAt, .param = 30,
+     .red = Some},
+    {.name = "write, window closed at byte 1", .cmd = Write, .act = CloseAt, .param = 1,
+     .red = Some},
+    {.name = "write, window closed at byte 200", .cmd = Write, .act = CloseAt, .param = 200,
+     .red = Some},
+    {.name = "write, window closed at byte 200 of the read-back", .cmd = Write, .act = CloseAt,
+     .param = 456, .red = Some},
+    {.name = "read, late replies, adapter found by Clear", .cmd = Read, .act = SlowAgain,
+     .fault = Late, .red = All, .pre = NoAdapter},
+    {.name = "read, replugged, then Clear", .cmd = Read, .act = Replug, .red = Red::Sums, .vm = 2},
+    {.name = "read after Clear", .cmd = Read, .red = Red::Sums, .sent = 513, .pre = Cleared},
+    {.name = "write after Clear writes nothing", .cmd = Write, .red = All, .content = Unchanged,
+     .sent = 1, .pre = Cleared},
+    {.name = "write, answered No", .cmd = Write, .act = No, .red = Unpainted, .content = Unchanged,
+     .sent = 0, .pre = Cleared, .after = Held},
+    {.name = "write, Return is No", .cmd = Write, .act = Return, .red = Unpainted,
+     .content = Unchanged, .sent = 0, .pre = Cleared, .after = Held},
+    {.name = "write, Escape", .cmd = Write, .act = Escape, .red = Unpainted, .content = Unchanged,
+     .sent = 0, .pre = Cleared, .after = Held},
+    {.name = "write, replugged, then Clear", .cmd = Write, .act = Replug, .red = Red::Sums,
+     .vm = 2},
+    {.name = "scan, replugged, then Clear", .cmd = Scan, .act = Replug, .red = Unpainted,
+     .text = kFound, .vm = 2, .after = Off},
+    {.name = "scan after Clear", .cmd = Scan, .red = Unpainted, .sent = 257, .text = kFound,
+     .pre = Cleared, .after = Off},
+    {.name = "Clear finds an adapter, late replies", .cmd = Clear, .fault = Late, .red = Unpainted,
+     .content = Zeros, .sent = 0, .pre = NoAdapter, .after = Reopened},
+    {.name = "Clear twice", .cmd = Clear, .red = Unpainted, .content = Zeros, .sent = 0,
+     .pre = Cleared, .after = Reopened},
+    {.name = "Clear, gone after Clear", .cmd = Clear, .fault = Absent, .red = Unpainted,
+     .content = Zeros, .sent = 0, .pre = Cleared, .after = Off},
+    {.name = "Clear, gone since start-up", .cmd = Clear, .fault = Absent, .red = Unpainted,
+     .content = Zeros, .sent = 0},
+    {.name = "open, 128 chosen: all 256", .cmd = Open, .red = Red::Sums, .content = Equal,
+     .sent = 0, .file = "counting.bin", .pre = Shown128},
+    {.name = "open, no such file", .cmd = Open, .red = Red::Sums, .content = Unchanged, .sent = 0,
+     .text = kNoFile, .file = "gone.bin"},
+    {.name = "open, XML that does not load", .cmd = Open, .red = Red::Sums, .content = Unchanged,
+     .sent = 0, .text = "Start-end tags", .file = "bad.xml"},
+    {.name = "open, XML without BLOCK1", .cmd = Open, .red = Red::Sums, .content = Unchanged,
+     .sent = 0, .text = "Error Number:  1001", .file = "half.xml"},
+    {.name = "open, XML without DATAOBJ", .cmd = Open, .red = Red::Sums, .content = Zeros,
+     .sent = 0, .file = "other.xml"},
+    {.name = "open cancelled first", .cmd = Open, .red = Unpainted, .content = Unchanged,
+     .sent = 0},
+    {.name = "open, the name field's wildcards", .cmd = Open, .red = Unpainted,
+     .content = Unchanged, .sent = 0, .file = "*.hex;*.bin;*.xml"},
+    {.name = "open cancelled after Save", .cmd = Open, .red = Red::Sums, .content = Unchanged,
+     .sent = 0, .pre = Saved},
+    {.name = "open, Clear's handle held", .cmd = Open, .red = Unpainted, .content = Unchanged,
+     .sent = 0, .pre = Cleared, .after = Held},
+    {.name = "save over a file, 128 chosen", .cmd = Save, .red = Unpainted, .content = Equal,
+     .sent = 0, .file = "over.bin", .pre = Shown128},
+    {.name = "save without extension", .cmd = Save, .red = Unpainted, .content = Equal, .sent = 0,
+     .file = "plain"},
+    {.name = "save cancelled", .cmd = Save, .red = Unpainted, .content = Unchanged, .sent = 0,
+     .pre = Saved},
+    {.name = "save, the name field's wildcards", .cmd = Save, .red = Unpainted,
+     .content = Unchanged, .sent = 0, .file = "*.hex;*.bin", .pre = Saved},
+    {.name = "save, flush fails", .cmd = Save, .act = NoSync, .red = Unpainted,
+     .content = Unchanged, .sent = 0, .text = "Error Number:  5", .file = "over.bin"},
 };
+// clang-format on
 
 // The device rows as the window runs them, then its own.
 inline QList<Row> Rows() {
@@ -133,9 +151,25 @@ inline QList<Row> Rows() {
             text += ScanLine(std::uint8_t(address.toUInt(nullptr, 16)));
         static std::deque<std::string> texts;  // the rows point at their text
         texts.push_back(d.found && text.empty() ? kNone : text);
-        Row row{d.name,  Cmd(int(d.op)),      Act::Plain, d.fault,
-                d.param, Red(int(d.flagged)), Any,        d.sent};
-        if (scan) row.red = Unpainted;
+        static constexpr std::pair<Op, Cmd> kCommands[] = {{Op::Read, Read},
+                                                           {Op::Read128, Read128},
+                                                           {Op::Write, Write},
+                                                           {Op::Write128, Write128},
+                                                           {Op::Scan, Scan}};
+        static constexpr std::pair<Flagged, Red> kReds[] = {{Flagged::Nothing, Red::Sums},
+                                                            {Flagged::Differ, Differ},
+                                                            {Flagged::All, All},
+                                                            {Flagged::Some, Some},
+                                                            {Flagged::Scattered, Scattered}};
+        Row row{
+            .name = d.name,
+            .cmd = std::ranges::find(kCommands, d.op, &std::pair<Op, Cmd>::first)->second,
+            .fault = d.fault,
+            .param = d.param,
+            .red =
+                scan ? Unpainted
+                     : std::ranges::find(kReds, d.flagged, &std::pair<Flagged, Red>::first)->second,
+            .sent = d.sent};
         row.text = texts.back().c_str();
         row.vm = d.runs & kWindowVm ? (d.runs & kWindow ? 1 : 2) : 0;
         row.also = d.also;
@@ -408,20 +442,20 @@ class CommandTable : public QObject {
         if (row.cmd == Open && row.red == Red::Sums)
             Expect(red.flagged == BadBlockEnds(shownImage, drawn ? 256 : count), "red on open");
 
-        const Outcome outcome = row.outcome;
+        const Content content = row.content;
         const QByteArray zeros(256, 0);
         if (row.cmd == Write)
-            Expect(outcome != Outcome::Unchanged || memory == memoryBefore, "memory changed");
+            Expect(content != Content::Unchanged || memory == memoryBefore, "memory changed");
         if (row.cmd == Open)
-            Expect(image == (outcome == Outcome::Equal   ? ReadAll(chosen_)
-                             : outcome == Outcome::Zeros ? zeros
+            Expect(image == (content == Content::Equal   ? ReadAll(chosen_)
+                             : content == Content::Zeros ? zeros
                                                          : Bytes(imageBefore)),
                    "opened image");
         if (row.cmd == Clear) Expect(image == zeros, "image not cleared");
         if (row.cmd == Save) {
             const QString saved = QString::fromStdString(window->edidFile());
-            Expect(outcome != Outcome::Equal || ReadAll(saved) == image, "saved file");
-            Expect(outcome != Outcome::Unchanged || ReadAll(chosen_) == fileBefore,
+            Expect(content != Content::Equal || ReadAll(saved) == image, "saved file");
+            Expect(content != Content::Unchanged || ReadAll(chosen_) == fileBefore,
                    "old file not kept");
             Expect(picked || QDir(folder_).entryList(QDir::Files | QDir::Hidden) == listed,
                    "a file written");

@@ -112,10 +112,10 @@ enum Runs { kWindow = 1, kWindowVm = 2, kCli = 4, kCliVm = 8, kBoth = kWindow | 
 struct DeviceRow {
     const char* name;
     Op op;
-    Fault fault;
-    int param;
-    Flagged flagged;
-    int runs;
+    Fault fault = Fault::Ok;
+    int param = 0;
+    Flagged flagged = Flagged::Nothing;
+    int runs = 0;
     int sent = -1;                // I2C reports that the window's command writes; -1: not counted
     const char* found = nullptr;  // a scan: the address bytes acknowledged ("A0 A1"); null: any
     Fault also = Fault::Ok;       // a second fault, without a parameter
@@ -126,43 +126,68 @@ using enum Op;
 using enum Fault;
 using enum Flagged;
 inline constexpr int kAll = kBoth | kWindowVm | kCliVm;
+// clang-format off
 inline const DeviceRow kRows[] = {
-    {"read", Read, Ok, 0, Nothing, kAll, 513},
-    {"read, block 1 spoiled", Read, Spoil, 10, Nothing, kBoth, 513},
-    {"read, block 2 spoiled", Read, Spoil, 200, Nothing, kWindow},
-    {"read 128 keeps block 2", Read128, Fill, 0x41, Nothing, kBoth | kWindowVm, 257},
-    {"read, unplugged since start-up", Read, Absent, 0, All, kBoth, 0},
-    {"read, unplugged after 3", Read, Unplug, 3, Some, kAll},
-    {"read, every fourth reply lost", Read, DropEvery, 4, Scattered, kBoth},
-    {"read, every reply lost", Read, Drop, -1, All, kWindow},
-    {"read, A1 refused", Read, RefuseA1, 0, All, kWindow},
-    {"read, no memory", Read, NoMemory, 0, All, kCli | kWindowVm},
-    {"read, late replies", Read, Late, 0, All, kAll},
-    {"read, adapter stopped", Read, Stopped, 0, All, kCli | kWindowVm | kCliVm},
-    {"write", Write, Ok, 0, Nothing, kAll},
-    {"write 128 leaves block 2", Write128, Ok, 0, Nothing, kBoth},
-    {"write, 128-byte memory", Write, OneBlock, 0, Differ, kAll},
-    {"write, unplugged since start-up", Write, Absent, 0, All, kBoth, 0},
-    {"write, unplugged after 21", Write, Unplug, 21, All, kAll},
-    {"write, one reply lost", Write, Drop, 1, Some, kWindow},
-    {"write, A1 refused", Write, RefuseA1, 0, All, kWindow},
-    {"write, no memory", Write, NoMemory, 0, All, kWindow | kWindowVm},
-    {"write, slow write cycle", Write, Cycle, 8, Nothing, kWindowVm},
-    {"write, write-protected", Write, Protected, 0, Differ, kAll},
-    {"write, memory flips a bit", Write, Flipped, 0, Differ, kBoth},
-    {"write, write-protected, every fourth reply lost", Write, DropEvery, 4, All, kBoth, -1,
-     nullptr, Protected},
-    {"write, late replies", Write, Late, 0, All, kCli | kWindowVm},
-    {"write, adapter stopped", Write, Stopped, 0, All, kWindowVm | kCliVm},
-    {"scan", Scan, Ok, 0, Nothing, kAll, 257, "A0 A1"},
-    {"scan, byte 0 answers", Scan, Device0, 0, Nothing, kBoth, 257, "0 1 A0 A1"},
-    {"scan, A0 refused", Scan, RefuseA0, 0, Nothing, kBoth, 257, "A1"},
-    {"scan, no memory", Scan, NoMemory, 0, Nothing, kBoth | kWindowVm, 257, ""},
-    {"scan, every reply lost", Scan, Drop, -1, Some, kBoth, 6, ""},
-    {"scan, unplugged since start-up", Scan, Absent, 0, Nothing, kBoth, 0, ""},
-    {"scan, late replies", Scan, Late, 0, Some, kWindowVm},
-    {"scan, adapter stopped", Scan, Stopped, 0, Some, kWindowVm, -1, ""},
+    {.name = "read", .op = Read, .runs = kAll, .sent = 513},
+    {.name = "read, block 1 spoiled", .op = Read, .fault = Spoil, .param = 10, .runs = kBoth,
+     .sent = 513},
+    {.name = "read, block 2 spoiled", .op = Read, .fault = Spoil, .param = 200, .runs = kWindow},
+    {.name = "read 128 keeps block 2", .op = Read128, .fault = Fill, .param = 0x41,
+     .runs = kBoth | kWindowVm, .sent = 257},
+    {.name = "read, unplugged since start-up", .op = Read, .fault = Absent, .flagged = All,
+     .runs = kBoth, .sent = 0},
+    {.name = "read, unplugged after 3", .op = Read, .fault = Unplug, .param = 3, .flagged = Some,
+     .runs = kAll},
+    {.name = "read, every fourth reply lost", .op = Read, .fault = DropEvery, .param = 4,
+     .flagged = Scattered, .runs = kBoth},
+    {.name = "read, every reply lost", .op = Read, .fault = Drop, .param = -1, .flagged = All,
+     .runs = kWindow},
+    {.name = "read, A1 refused", .op = Read, .fault = RefuseA1, .flagged = All, .runs = kWindow},
+    {.name = "read, no memory", .op = Read, .fault = NoMemory, .flagged = All,
+     .runs = kCli | kWindowVm},
+    {.name = "read, late replies", .op = Read, .fault = Late, .flagged = All, .runs = kAll},
+    {.name = "read, adapter stopped", .op = Read, .fault = Stopped, .flagged = All,
+     .runs = kCli | kWindowVm | kCliVm},
+    {.name = "write", .op = Write, .runs = kAll},
+    {.name = "write 128 leaves block 2", .op = Write128, .runs = kBoth},
+    {.name = "write, 128-byte memory", .op = Write, .fault = OneBlock, .flagged = Differ,
+     .runs = kAll},
+    {.name = "write, unplugged since start-up", .op = Write, .fault = Absent, .flagged = All,
+     .runs = kBoth, .sent = 0},
+    {.name = "write, unplugged after 21", .op = Write, .fault = Unplug, .param = 21, .flagged = All,
+     .runs = kAll},
+    {.name = "write, one reply lost", .op = Write, .fault = Drop, .param = 1, .flagged = Some,
+     .runs = kWindow},
+    {.name = "write, A1 refused", .op = Write, .fault = RefuseA1, .flagged = All, .runs = kWindow},
+    {.name = "write, no memory", .op = Write, .fault = NoMemory, .flagged = All,
+     .runs = kWindow | kWindowVm},
+    {.name = "write, slow write cycle", .op = Write, .fault = Cycle, .param = 8, .runs = kWindowVm},
+    {.name = "write, write-protected", .op = Write, .fault = Protected, .flagged = Differ,
+     .runs = kAll},
+    {.name = "write, memory flips a bit", .op = Write, .fault = Flipped, .flagged = Differ,
+     .runs = kBoth},
+    {.name = "write, write-protected, every fourth reply lost", .op = Write, .fault = DropEvery,
+     .param = 4, .flagged = All, .runs = kBoth, .also = Protected},
+    {.name = "write, late replies", .op = Write, .fault = Late, .flagged = All,
+     .runs = kCli | kWindowVm},
+    {.name = "write, adapter stopped", .op = Write, .fault = Stopped, .flagged = All,
+     .runs = kWindowVm | kCliVm},
+    {.name = "scan", .op = Scan, .runs = kAll, .sent = 257, .found = "A0 A1"},
+    {.name = "scan, byte 0 answers", .op = Scan, .fault = Device0, .runs = kBoth, .sent = 257,
+     .found = "0 1 A0 A1"},
+    {.name = "scan, A0 refused", .op = Scan, .fault = RefuseA0, .runs = kBoth, .sent = 257,
+     .found = "A1"},
+    {.name = "scan, no memory", .op = Scan, .fault = NoMemory, .runs = kBoth | kWindowVm,
+     .sent = 257, .found = ""},
+    {.name = "scan, every reply lost", .op = Scan, .fault = Drop, .param = -1, .flagged = Some,
+     .runs = kBoth, .sent = 6, .found = ""},
+    {.name = "scan, unplugged since start-up", .op = Scan, .fault = Absent, .runs = kBoth,
+     .sent = 0, .found = ""},
+    {.name = "scan, late replies", .op = Scan, .fault = Late, .flagged = Some, .runs = kWindowVm},
+    {.name = "scan, adapter stopped", .op = Scan, .fault = Stopped, .flagged = Some,
+     .runs = kWindowVm, .found = ""},
 };
+// clang-format on
 }  // namespace device_rows
 
 // What a command reported, against the memory afterwards: every byte not flagged among the
