@@ -56,6 +56,7 @@ QStringList FromDecoder(const QString& report) {
     take(R"(DTD 1: +(\d+x\d+i?) +([\d.]+) Hz)", [](auto m) {
         return "mode " + m.captured(1) + " " + QString::number(m.captured(2).toDouble(), 'f', 3);
     });
+    take(R"(^  Extension blocks: (\d+))", [](auto m) { return "extensions " + m.captured(1); });
     return fields;
 }
 
@@ -92,6 +93,8 @@ class ShowAgreesWithEdidDecode : public QObject {
                           .arg(mode["interlaced"].toBool() ? "i" : "")
                           .arg(mode["refresh_hz"].toDouble(), 0, 'f', 3);
         }
+        if (j["extensions"].toInt() > 0)
+            fields << "extensions " + QString::number(j["extensions"].toInt());
         return fields;
     }
 

@@ -65,6 +65,11 @@ void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
 }
 
 void Show(const EdidImage& image, Outcome& outcome) {
+    const bool second = AddIdentity(image, outcome);
+    AddBlockVerdicts(outcome, image, second ? kEdidBytes : kBlockBytes);
+}
+
+bool AddIdentity(const EdidImage& image, Outcome& outcome) {
     const EdidIdentity id = DecodeIdentity(image);
     QJsonObject& json = outcome.json;
     QStringList& lines = outcome.lines;
@@ -102,7 +107,6 @@ void Show(const EdidImage& image, Outcome& outcome) {
                                         {"refresh_hz", mode->refreshHz},
                                         {"interlaced", mode->interlaced}};
     }
-    // A second block is there when the base block declares it or it holds anything.
     const bool second = id.extensionCount > 0 || std::any_of(image.begin() + kBlockBytes,
                                                              image.end(), [](auto b) { return b; });
     QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
@@ -113,7 +117,7 @@ void Show(const EdidImage& image, Outcome& outcome) {
     }
     lines << extensions;
     json["extensions"] = id.extensionCount;
-    AddBlockVerdicts(outcome, image, second ? kEdidBytes : kBlockBytes);
+    return second;
 }
 
 }  // namespace quillon::cli

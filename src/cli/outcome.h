@@ -71,4 +71,8 @@ void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount);
 // The identity that `image` gives, in words and JSON, and each block's checksum verdict.
 void Show(const EdidImage& image, Outcome& outcome);
 
+// The identity alone. Returns whether the image has a second block: the base block declares
+// it, or it holds anything.
+bool AddIdentity(const EdidImage& image, Outcome& outcome);
+
 }  // namespace quillon::cli

@@ -88,8 +88,7 @@ QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
     record["sha256_read"] = sha256(outcome.readBack);
     if (outcome.meant) {
         Outcome identity;
-        Show(*outcome.meant, identity);
-        identity.json.remove("blocks");
+        AddIdentity(*outcome.meant, identity);
         record["identity"] = identity.json;
     }
     return record;
