@@ -152,6 +152,9 @@ inline const CliRow kOwnRows[] = {
     // A write declined is recorded like any other unit.
     {.name = "write, asked, Return alone, logged", .args = "write --log units.jsonl image.bin",
      .setup = AnswerNo, .status = 1, .message = "Overwrite 256 bytes"},
+    // A scan that lost some answers says that its list may lack addresses.
+    {.name = "scan, every fourth reply lost", .args = "scan", .status = 3,
+     .message = "The adapter did not answer", .fault = DropEvery, .param = 4},
     {.name = "info", .args = "info", .status = 0},
     {.name = "info, the beginning of a serial", .args = "info --adapter 0000A5E", .status = 2,
      .message = "No adapter with serial number", .vm = 1},

@@ -54,7 +54,8 @@ class Progress {
         : console_(console), lines_(serials.size()), serials_(serials), several_(several) {}
     TransferProgress For(int index) {
         if (!console_.errIsTerminal) return nullptr;
-        if (!several_) return [this](const char* pass, int done, int total) { Bar(pass, done, total); };
+        if (!several_)
+            return [this](const char* pass, int done, int total) { Bar(pass, done, total); };
         return [this, index](const char* pass, int done, int total) {
             const std::lock_guard lock(mutex_);
             lines_[index] =
@@ -100,14 +101,9 @@ void Print(const Outcome& outcome, const Request& request, Console& console,
            const QString& adapter = QString()) {
     const QString prefix = adapter.isEmpty() ? QString() : adapter + ": ";
     if (request.json) {
-        QJsonObject object = outcome.json;
-        object["command"] = request.command;
-        object["byte_count"] = request.byteCount;
-        object["exit_status"] = outcome.status;
-        object["message"] = outcome.message;
-        console.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        console.out << QJsonDocument(Json(outcome, request)).toJson(QJsonDocument::Compact) << '\n';
     } else {
-        for (const QString& line : outcome.lines) console.out << prefix << line << '\n';
+        for (const QString& line : Words(outcome)) console.out << prefix << line << '\n';
     }
     console.out << Qt::flush;
     if (!outcome.message.isEmpty()) console.err << prefix << outcome.message << '\n' << Qt::flush;
@@ -139,7 +135,7 @@ int Run(const Request& request, Console& console) {
     }
     if (spec.file == FileUse::ReadOptional && !request.file.isEmpty()) {
         Outcome shown;
-        Show(fileImage, shown);
+        shown.SetShown(fileImage);
         Print(shown, request, console);
         return shown.status;
     }
@@ -170,19 +166,20 @@ int Run(const Request& request, Console& console) {
         std::vector<std::thread> threads;
         for (std::size_t k = 0; k < fixtures.size(); ++k)
             if (auto* adapter = std::get_if<Adapter>(&fixtures[k])) {
-                if (opened.size() == 1) runOn(k, *adapter);
-                else threads.emplace_back(runOn, k, *adapter);
+                if (opened.size() == 1)
+                    runOn(k, *adapter);
+                else
+                    threads.emplace_back(runOn, k, *adapter);
             }
         for (std::thread& thread : threads) thread.join();
     }
     int worst = kExitDone;
     for (std::size_t k = 0; k < fixtures.size(); ++k) {
         Outcome& outcome = std::get<Outcome>(fixtures[k]);
-        if (!outcome.json.contains("adapter_serial") && !serials[int(k)].isEmpty())
-            outcome.json["adapter_serial"] = serials[int(k)];
+        if (!outcome.adapterSerial && !serials[int(k)].isEmpty())
+            outcome.adapterSerial = serials[int(k)];
         Record(request, log, outcome);
-        Print(outcome, request, console,
-              several ? outcome.json["adapter_serial"].toString() : QString());
+        Print(outcome, request, console, several ? outcome.adapterSerial.value_or("") : "");
         if (Severity(outcome.status) > Severity(worst)) worst = outcome.status;
     }
     return worst;

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include <QJsonArray>
 #include <set>
 
 #include "cli/unit_stamps.h"
@@ -26,7 +25,7 @@ void Read(const Job& job, Outcome& outcome) {
     const Request& request = job.request;
     const int count = request.byteCount;
     const MemoryOutcome read = ReadRange(job, count);
-    outcome.status = AddFaults(outcome, read.faults);
+    outcome.status = outcome.SetFaults(read.faults);
     if (read.interrupted) {
         outcome.status = kExitInterrupted;
         outcome.message = QString("Interrupted; %1 not written.").arg(request.file);
@@ -34,12 +33,12 @@ void Read(const Job& job, Outcome& outcome) {
     }
     if (outcome.status != kExitDone) {
         outcome.message = QString("The memory did not answer for %1 of %2 bytes; %3 not written.")
-                              .arg(outcome.json["failed"].toArray().size())
+                              .arg(read.faults.size())
                               .arg(count)
                               .arg(request.file);
         return;
     }
-    AddBlockVerdicts(outcome, read.memory, count);
+    outcome.SetBlocks(read.memory, count);
     if (auto error = WriteBinaryFile(LocalPath(request.file), read.memory, count)) {
         outcome.status = kExitFileError;
         outcome.message = FileErrorText("write", request.file, *error);
@@ -62,10 +61,10 @@ void Verify(const Job& job, Outcome& outcome) {
         if (!got || read.memory[k] != expected[k])
             faults.push_back({k, expected[k], got ? std::optional(read.memory[k]) : std::nullopt});
     }
-    outcome.status = AddFaults(outcome, faults);
+    outcome.status = outcome.SetFaults(faults);
     outcome.meant = expected;
     outcome.readBack = read.memory;
-    if (outcome.status == kExitDone) AddBlockVerdicts(outcome, read.memory, request.byteCount);
+    if (outcome.status == kExitDone) outcome.SetBlocks(read.memory, request.byteCount);
     outcome.message =
         read.interrupted              ? (outcome.status = kExitInterrupted, "Interrupted.")
         : outcome.status == kExitDone ? QString("The memory holds %1.").arg(request.file)
@@ -78,14 +77,14 @@ void Write(const Job& job, Outcome& outcome) {
     const Request& request = job.request;
     EdidImage image = job.fileImage;
     if (request.Stamping() && !StampUnit(request, image, outcome)) return;
-    if (request.asIs) outcome.json["as_is"] = true;
-    if (request.fixChecksums) outcome.json["checksums_fixed"] = true;
+    outcome.asIs = request.asIs;
+    outcome.checksumsFixed = request.fixChecksums;
     IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
     const MemoryOutcome written = ProgramMemory(bus, AllMeant(image, request.byteCount),
                                                 Pace{.pageBytes = request.pageBytes}, observer);
-    AddBlockVerdicts(outcome, image, request.byteCount);
-    outcome.status = AddFaults(outcome, written.faults);
+    outcome.SetBlocks(image, request.byteCount);
+    outcome.status = outcome.SetFaults(written.faults);
     outcome.meant = image;
     outcome.readBack = written.memory;
     if (written.interrupted) {
@@ -93,7 +92,7 @@ void Write(const Job& job, Outcome& outcome) {
         outcome.message = QString(
                               "Interrupted: %1 bytes not written or not verified; the memory may "
                               "hold part of the image.")
-                              .arg(outcome.lines.size());
+                              .arg(written.faults.size());
         return;
     }
     outcome.message =
@@ -109,12 +108,7 @@ void Write(const Job& job, Outcome& outcome) {
 void Scan(const Job& job, Outcome& outcome) {
     IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
     const BusScan scan = ScanAddresses(bus);
-    QJsonArray acknowledged;
-    for (std::uint8_t address : scan.acknowledged) {
-        acknowledged.append(address);
-        outcome.lines << Hex(address);
-    }
-    outcome.json["acknowledged"] = acknowledged;
+    outcome.acknowledged = scan.acknowledged;
     if (!scan.adapterAnswered) {
         outcome.status = kExitNoAnswer;
         outcome.message = "The adapter did not answer for some addresses; the list may lack them.";
@@ -125,23 +119,15 @@ void Scan(const Job& job, Outcome& outcome) {
 }
 
 void Info(const Job& job, Outcome& outcome) {
-    const auto adapters = static_cast<int>(iow::ListAttachedAdapters(false).size());
-    const auto product = static_cast<int>(IowKitGetProductId(job.adapter.handle));
-    const auto revision = static_cast<int>(IowKitGetRevision(job.adapter.handle));
-    outcome.lines << QString("adapters: %1").arg(adapters)
-                  << "product id: 0x" + QString::number(product, 16).toUpper()
-                  << "revision: 0x" + QString::number(revision, 16).toUpper()
-                  << "serial number: " + job.adapter.serial;
-    outcome.json["adapters"] = adapters;
-    outcome.json["product_id"] = product;
-    outcome.json["revision"] = revision;
+    outcome.info = {static_cast<int>(iow::ListAttachedAdapters(false).size()),
+                    IowKitGetProductId(job.adapter.handle), IowKitGetRevision(job.adapter.handle)};
 }
 
 // Who the memory says the display is.
 void ShowMemory(const Job& job, Outcome& outcome) {
     const MemoryOutcome read = ReadRange(job, kEdidBytes);
-    outcome.status = AddFaults(outcome, read.faults);
-    if (outcome.status == kExitDone) Show(read.memory, outcome);
+    outcome.status = outcome.SetFaults(read.faults);
+    if (outcome.status == kExitDone) outcome.SetShown(read.memory);
     if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
 }
 
@@ -231,7 +217,7 @@ std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidIm
 
 Outcome RunOnAdapter(const Job& job) {
     Outcome outcome;
-    outcome.json["adapter_serial"] = job.adapter.serial;
+    outcome.adapterSerial = job.adapter.serial;
     job.request.spec->run(job, outcome);
     IowKitCloseDevice(job.adapter.handle);
     return outcome;
@@ -239,21 +225,8 @@ Outcome RunOnAdapter(const Job& job) {
 
 Outcome List() {
     Outcome outcome;
-    QJsonArray adapters;
-    for (const auto& adapter : iow::ListAttachedAdapters()) {
-        const char* access = adapter.access == iow::AttachedAdapter::Access::Free ? "free"
-                             : adapter.access == iow::AttachedAdapter::Access::Held
-                                 ? "held"
-                                 : "no permission";
-        const QString serial = QString::fromStdString(adapter.serial);
-        const QString product = "0x" + QString::number(adapter.productId, 16).toUpper();
-        adapters.append(QJsonObject{{"serial", serial},
-                                    {"product_id", static_cast<int>(adapter.productId)},
-                                    {"access", access}});
-        outcome.lines << QString("%1 %2 %3").arg(serial, product, access);
-    }
-    outcome.json["adapters"] = adapters;
-    if (adapters.isEmpty()) outcome.message = "No IO-Warrior adapter attached.";
+    outcome.attached = iow::ListAttachedAdapters();
+    if (outcome.attached->empty()) outcome.message = "No IO-Warrior adapter attached.";
     return outcome;
 }
 

@@ -105,9 +105,9 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "verify: leave out what a stamp changes (bytes 12..17, the serial number "
         "descriptor's text, and their blocks' checksums).");
     const QList<QCommandLineOption> options{
-        bytes,           yes,        adapterOption, all,     json,      pageBytes,
-        fixChecksums,    asIs,       stampSerial,   stampSerialText, stampSerialFrom,
-        stampDate,       logOption,  ignoreStamp};
+        bytes,           yes,          adapterOption, all,         json,
+        pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
+        stampSerialFrom, stampDate,    logOption,     ignoreStamp};
     parser.addOptions(options);
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write, verify and show.",

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "image/byte_cells.h"
-#include "image/edid_identity.h"
 #include "image/edid_layout.h"
 
 namespace quillon::cli {
@@ -29,95 +28,171 @@ QString FileErrorText(const QString& doing, const QString& path, const FileError
         .arg(error.number);
 }
 
-int AddFaults(Outcome& outcome, const std::vector<ByteFault>& faults) {
-    QJsonArray failed;
-    QJsonArray differing;
-    for (const ByteFault& fault : faults) {
-        QJsonObject item{{"offset", fault.offset}};
-        item["expected"] = fault.expected ? QJsonValue(*fault.expected) : QJsonValue();
-        QString line = "offset " + Hex(fault.offset) + ":";
-        if (fault.expected) line += " expected " + Hex(*fault.expected) + ",";
-        if (fault.found) {
-            item["read"] = *fault.found;
-            differing.append(item);
-            line += " read " + Hex(*fault.found);
-        } else {
-            failed.append(item);
-            line += " no answer";
-        }
-        outcome.lines << line;
-    }
-    outcome.json["failed"] = failed;
-    outcome.json["differing"] = differing;
-    if (!failed.isEmpty()) return kExitNoAnswer;
-    return differing.isEmpty() ? kExitDone : kExitBytesDiffer;
+int Outcome::SetFaults(std::vector<ByteFault> listed) {
+    faults = std::move(listed);
+    const auto noAnswer = [](const ByteFault& f) { return !f.found; };
+    return std::ranges::any_of(*faults, noAnswer) ? kExitNoAnswer
+           : faults->empty()                      ? kExitDone
+                                                  : kExitBytesDiffer;
 }
 
-void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount) {
-    QJsonArray blocks;
-    const std::vector<int> bad = BadBlocks(image, byteCount);
-    for (int block = 0; block < byteCount / kBlockBytes; ++block) {
-        const char* verdict = std::ranges::find(bad, block) != bad.end() ? "bad" : "good";
-        blocks.append(QJsonObject{{"block", block}, {"checksum", verdict}});
-        outcome.lines << QString("block %1: checksum %2").arg(block).arg(verdict);
-    }
-    outcome.json["blocks"] = blocks;
+void Outcome::SetBlocks(const EdidImage& image, int byteCount) {
+    badBlocks = BadBlocks(image, byteCount);
+    blockCount = byteCount / kBlockBytes;
 }
 
-void Show(const EdidImage& image, Outcome& outcome) {
-    const bool second = AddIdentity(image, outcome);
-    AddBlockVerdicts(outcome, image, second ? kEdidBytes : kBlockBytes);
+Identity IdentityOf(const EdidImage& image) {
+    Identity identity{DecodeIdentity(image), std::nullopt};
+    // A second block is there when the base block declares it or it holds anything.
+    if (identity.id.extensionCount > 0 ||
+        std::any_of(image.begin() + kBlockBytes, image.end(), [](auto b) { return b; }))
+        identity.secondBlockTag = ExtensionName(image[kBlockBytes]);
+    return identity;
 }
 
-bool AddIdentity(const EdidImage& image, Outcome& outcome) {
-    const EdidIdentity id = DecodeIdentity(image);
-    QJsonObject& json = outcome.json;
-    QStringList& lines = outcome.lines;
-    lines << "manufacturer: " + QString::fromStdString(id.manufacturer)
-          << QString("product code: %1").arg(id.productCode)
-          << QString("serial number: %1").arg(id.serialNumber);
-    json["manufacturer"] = QString::fromStdString(id.manufacturer);
-    json["product_code"] = id.productCode;
-    json["serial_number"] = static_cast<qint64>(id.serialNumber);
-    if (id.serialText) {
-        lines << "serial text: " + QString::fromStdString(*id.serialText);
-        json["serial_text"] = QString::fromStdString(*id.serialText);
-    }
+void Outcome::SetShown(const EdidImage& image) {
+    identity = IdentityOf(image);
+    SetBlocks(image, identity->secondBlockTag ? kEdidBytes : kBlockBytes);
+}
+
+namespace {
+
+QStringList IdentityWords(const Identity& identity) {
+    const EdidIdentity& id = identity.id;
+    QStringList lines{"manufacturer: " + QString::fromStdString(id.manufacturer),
+                      QString("product code: %1").arg(id.productCode),
+                      QString("serial number: %1").arg(id.serialNumber)};
+    if (id.serialText) lines << "serial text: " + QString::fromStdString(*id.serialText);
     lines << (id.modelYear   ? QString("model year: %1").arg(id.year)
               : id.week == 0 ? QString("made in: %1").arg(id.year)
                              : QString("made in: week %1 of %2").arg(id.week).arg(id.year));
-    json["week"] = id.week;
-    json["year"] = id.year;
-    json["model_year"] = id.modelYear;
-    const QString version = QString("%1.%2").arg(id.version).arg(id.revision);
-    lines << "EDID version: " + version;
-    json["version"] = version;
-    if (id.name) {
-        lines << "name: " + QString::fromStdString(*id.name);
-        json["name"] = QString::fromStdString(*id.name);
-    }
-    if (const auto& mode = id.preferred) {
+    lines << QString("EDID version: %1.%2").arg(id.version).arg(id.revision);
+    if (id.name) lines << "name: " + QString::fromStdString(*id.name);
+    if (const auto& mode = id.preferred)
         lines << QString("preferred mode: %1x%2%3 at %4 Hz")
                      .arg(mode->width)
                      .arg(mode->height)
                      .arg(mode->interlaced ? "i" : "")
                      .arg(mode->refreshHz, 0, 'f', 3);
+    QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
+    if (identity.secondBlockTag)
+        extensions += " (block 1: " + QString::fromStdString(*identity.secondBlockTag) + ")";
+    return lines << extensions;
+}
+
+const char* AccessWord(iow::AttachedAdapter::Access access) {
+    return access == iow::AttachedAdapter::Access::Free   ? "free"
+           : access == iow::AttachedAdapter::Access::Held ? "held"
+                                                          : "no permission";
+}
+
+QString ProductText(std::uint32_t id) { return "0x" + QString::number(id, 16).toUpper(); }
+
+}  // namespace
+
+QJsonObject IdentityJson(const Identity& identity) {
+    const EdidIdentity& id = identity.id;
+    QJsonObject json{{"manufacturer", QString::fromStdString(id.manufacturer)},
+                     {"product_code", id.productCode},
+                     {"serial_number", static_cast<qint64>(id.serialNumber)},
+                     {"week", id.week},
+                     {"year", id.year},
+                     {"model_year", id.modelYear},
+                     {"version", QString("%1.%2").arg(id.version).arg(id.revision)},
+                     {"extensions", id.extensionCount}};
+    if (id.serialText) json["serial_text"] = QString::fromStdString(*id.serialText);
+    if (id.name) json["name"] = QString::fromStdString(*id.name);
+    if (const auto& mode = id.preferred)
         json["preferred"] = QJsonObject{{"width", mode->width},
                                         {"height", mode->height},
                                         {"refresh_hz", mode->refreshHz},
                                         {"interlaced", mode->interlaced}};
+    if (identity.secondBlockTag)
+        json["extension_tags"] = QJsonArray{QString::fromStdString(*identity.secondBlockTag)};
+    return json;
+}
+
+QStringList Words(const Outcome& outcome) {
+    QStringList lines;
+    if (outcome.identity) lines << IdentityWords(*outcome.identity);
+    for (const ByteFault& fault : outcome.faults.value_or(std::vector<ByteFault>{})) {
+        QString line = "offset " + Hex(fault.offset) + ":";
+        if (fault.expected) line += " expected " + Hex(*fault.expected) + ",";
+        lines << line + (fault.found ? " read " + Hex(*fault.found) : QString(" no answer"));
     }
-    const bool second = id.extensionCount > 0 || std::any_of(image.begin() + kBlockBytes,
-                                                             image.end(), [](auto b) { return b; });
-    QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
-    if (second) {
-        const QString tag = QString::fromStdString(ExtensionName(image[kBlockBytes]));
-        extensions += " (block 1: " + tag + ")";
-        json["extension_tags"] = QJsonArray{tag};
+    for (int block = 0; outcome.badBlocks && block < outcome.blockCount; ++block)
+        lines << QString("block %1: checksum %2")
+                     .arg(block)
+                     .arg(std::ranges::count(*outcome.badBlocks, block) ? "bad" : "good");
+    for (std::uint8_t address : outcome.acknowledged.value_or(std::vector<std::uint8_t>{}))
+        lines << Hex(address);
+    if (const auto& info = outcome.info)
+        lines << QString("adapters: %1").arg(info->adapters)
+              << "product id: " + ProductText(info->productId)
+              << "revision: " + ProductText(info->revision)
+              << "serial number: " + outcome.adapterSerial.value_or(QString());
+    for (const auto& adapter : outcome.attached.value_or(std::vector<iow::AttachedAdapter>{}))
+        lines << QString("%1 %2 %3")
+                     .arg(QString::fromStdString(adapter.serial), ProductText(adapter.productId),
+                          AccessWord(adapter.access));
+    return lines;
+}
+
+QJsonObject Json(const Outcome& outcome, const Request& request) {
+    QJsonObject json = outcome.identity ? IdentityJson(*outcome.identity) : QJsonObject{};
+    json["command"] = request.command;
+    json["byte_count"] = request.byteCount;
+    json["exit_status"] = outcome.status;
+    json["message"] = outcome.message;
+    if (outcome.adapterSerial) json["adapter_serial"] = *outcome.adapterSerial;
+    if (outcome.faults) {
+        QJsonArray failed, differing;
+        for (const ByteFault& fault : *outcome.faults) {
+            QJsonObject item{{"offset", fault.offset}};
+            item["expected"] = fault.expected ? QJsonValue(*fault.expected) : QJsonValue();
+            if (fault.found) item["read"] = *fault.found;
+            (fault.found ? differing : failed).append(item);
+        }
+        json["failed"] = failed;
+        json["differing"] = differing;
     }
-    lines << extensions;
-    json["extensions"] = id.extensionCount;
-    return second;
+    if (outcome.badBlocks) {
+        QJsonArray blocks;
+        for (int block = 0; block < outcome.blockCount; ++block)
+            blocks.append(QJsonObject{
+                {"block", block},
+                {"checksum", std::ranges::count(*outcome.badBlocks, block) ? "bad" : "good"}});
+        json["blocks"] = blocks;
+    }
+    if (outcome.acknowledged) {
+        QJsonArray acknowledged;
+        for (std::uint8_t address : *outcome.acknowledged) acknowledged.append(address);
+        json["acknowledged"] = acknowledged;
+    }
+    if (const auto& info = outcome.info) {
+        json["adapters"] = info->adapters;
+        json["product_id"] = static_cast<int>(info->productId);
+        json["revision"] = static_cast<int>(info->revision);
+    }
+    if (outcome.attached) {
+        QJsonArray adapters;
+        for (const auto& adapter : *outcome.attached)
+            adapters.append(QJsonObject{{"serial", QString::fromStdString(adapter.serial)},
+                                        {"product_id", static_cast<int>(adapter.productId)},
+                                        {"access", AccessWord(adapter.access)}});
+        json["adapters"] = adapters;
+    }
+    if (const auto& stamped = outcome.stamped) {
+        const Stamp& stamp = stamped->stamp;
+        QJsonObject object{{"serial_descriptor", stamped->descriptor}};
+        if (stamp.serialNumber) object["serial_number"] = static_cast<qint64>(*stamp.serialNumber);
+        if (stamp.serialText) object["serial_text"] = QString::fromStdString(*stamp.serialText);
+        if (stamp.week) object["week"] = *stamp.week, object["year"] = stamp.year;
+        json["stamped"] = object;
+    }
+    if (outcome.asIs) json["as_is"] = true;
+    if (outcome.checksumsFixed) json["checksums_fixed"] = true;
+    return json;
 }
 
 }  // namespace quillon::cli

@@ -1,7 +1,8 @@
 #pragma once
 
-// What a run of quillon-cli is asked to do and what a command came to, in words and as JSON:
-// shared by the commands, the several-adapter runner and the unit records.
+// What a run of quillon-cli is asked to do (Request) and what a command came to (Outcome): one
+// typed value, rendered in words (Words), as a JSON object (Json) and, with when and where, as a
+// unit's record (unit_stamps' Record).
 
 #include <QJsonObject>
 #include <QStringList>
@@ -12,8 +13,10 @@
 #include "cli/command_line.h"
 #include "files/file_error.h"
 #include "image/byte_fault.h"
+#include "image/edid_identity.h"
 #include "image/edid_image.h"
 #include "image/edid_stamp.h"
+#include "iow/adapter_choice.h"
 #include "transfer/memory_engine.h"
 
 namespace quillon::cli {
@@ -26,7 +29,7 @@ struct Request {
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
     bool yes = false;
-    bool json = false;  // the outcome as JSON, else in words
+    bool json = false;     // the outcome as JSON, else in words
     QStringList adapters;  // serial numbers; empty: the first free one
     bool all = false;
     int pageBytes = kDefaultPageBytes;
@@ -39,18 +42,57 @@ struct Request {
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
-// What a command came to: the status, one line for the operator, the result lines, and the
-// same as JSON fields.
+// Who an image says the display is, and the tag of its second block when it has one.
+struct Identity {
+    EdidIdentity id;
+    std::optional<std::string> secondBlockTag;
+};
+
+// A unit's stamp as it went in.
+struct Stamped {
+    Stamp stamp;
+    bool descriptor = false;  // the serial number descriptor got the text
+};
+
+// What a command came to. Each part is there when the command gives it.
 struct Outcome {
     int status = kExitDone;
     QString message;
-    QStringList lines;
-    QJsonObject json;
+    std::optional<QString> adapterSerial;
+    std::optional<std::vector<ByteFault>> faults;  // no answer (3) or another value (4)
+    std::optional<std::vector<int>> badBlocks;     // checksum verdicts of `blockCount` blocks
+    int blockCount = 0;
+    std::optional<Identity> identity;                       // show
+    std::optional<std::vector<std::uint8_t>> acknowledged;  // scan
+    struct Info {
+        int adapters = 0;
+        std::uint32_t productId = 0, revision = 0;
+    };
+    std::optional<Info> info;
+    std::optional<std::vector<iow::AttachedAdapter>> attached;  // list
+    std::optional<Stamped> stamped;
+    bool asIs = false, checksumsFixed = false;
     // For the unit's record: the bytes meant for the memory, and those read back from it.
     std::optional<EdidImage> meant, readBack;
+
+    // The faults, and the status they give: 3 when some byte got no answer, else 4 when some
+    // differs, else 0.
+    int SetFaults(std::vector<ByteFault> listed);
+    // Each block's checksum verdict among the first `byteCount` bytes of `image`.
+    void SetBlocks(const EdidImage& image, int byteCount);
+    // Who `image` says the display is, and its blocks' verdicts.
+    void SetShown(const EdidImage& image);
 };
 
 Outcome Fail(int status, const QString& message);
+
+// The outcome's lines in words, for standard output.
+QStringList Words(const Outcome& outcome);
+// The outcome as JSON: its parts, the command, the byte count, the status and the message.
+QJsonObject Json(const Outcome& outcome, const Request& request);
+// Who the image says the display is, as JSON.
+QJsonObject IdentityJson(const Identity& identity);
+Identity IdentityOf(const EdidImage& image);
 
 // "0x1F": an offset or a byte value.
 QString Hex(int value);
@@ -60,19 +102,5 @@ std::string LocalPath(const QString& path);
 
 // "Cannot <doing> <path>: <description> (error <number>)."
 QString FileErrorText(const QString& doing, const QString& path, const FileError& error);
-
-// The bytes that did not end as they should, as lines and as the JSON lists "failed" (no
-// answer) and "differing" (another value read). Returns the status they give.
-int AddFaults(Outcome& outcome, const std::vector<ByteFault>& faults);
-
-// Each block's checksum verdict among the first `byteCount` bytes.
-void AddBlockVerdicts(Outcome& outcome, const EdidImage& image, int byteCount);
-
-// The identity that `image` gives, in words and JSON, and each block's checksum verdict.
-void Show(const EdidImage& image, Outcome& outcome);
-
-// The identity alone. Returns whether the image has a second block: the base block declares
-// it, or it holds anything.
-bool AddIdentity(const EdidImage& image, Outcome& outcome);
 
 }  // namespace quillon::cli

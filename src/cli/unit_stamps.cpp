@@ -58,12 +58,7 @@ bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
         }
         stamp.serialNumber = std::get<std::uint32_t>(taken);
     }
-    const bool descriptor = ApplyStamp(image, stamp, request.byteCount);
-    QJsonObject stamped{{"serial_descriptor", descriptor}};
-    if (stamp.serialNumber) stamped["serial_number"] = static_cast<qint64>(*stamp.serialNumber);
-    if (stamp.serialText) stamped["serial_text"] = QString::fromStdString(*stamp.serialText);
-    if (stamp.week) stamped["week"] = *stamp.week, stamped["year"] = stamp.year;
-    outcome.json["stamped"] = stamped;
+    outcome.stamped = Stamped{stamp, ApplyStamp(image, stamp, request.byteCount)};
     return true;
 }
 
@@ -72,10 +67,7 @@ bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
 namespace {
 
 QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
-    QJsonObject record = outcome.json;
-    record["command"] = request.command;
-    record["exit_status"] = outcome.status;
-    record["message"] = outcome.message;
+    QJsonObject record = Json(outcome, request);
     record["time"] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     record["host"] = QSysInfo::machineHostName();
     record["image_file"] = QFileInfo(request.file).absoluteFilePath();
@@ -86,11 +78,7 @@ QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
     };
     record["sha256_meant"] = sha256(outcome.meant);
     record["sha256_read"] = sha256(outcome.readBack);
-    if (outcome.meant) {
-        Outcome identity;
-        AddIdentity(*outcome.meant, identity);
-        record["identity"] = identity.json;
-    }
+    if (outcome.meant) record["identity"] = IdentityJson(IdentityOf(*outcome.meant));
     return record;
 }
 

@@ -37,12 +37,12 @@ struct I2cMessage {
 };
 
 enum class I2cStatus {
-    Done,             // every byte went through (a read: every byte asked for came)
-    AddressRefused,   // nothing acknowledged the address: the device is busy or absent
-    ByteRefused,      // a byte after the address was not acknowledged, or a read came short
-    NoAnswer,         // the adapter did not answer: the request was not taken or no reply came
-    Abandoned,        // WhileWaiting said stop
-    NotSent,          // an earlier message of the transaction failed
+    Done,            // every byte went through (a read: every byte asked for came)
+    AddressRefused,  // nothing acknowledged the address: the device is busy or absent
+    ByteRefused,     // a byte after the address was not acknowledged, or a read came short
+    NoAnswer,        // the adapter did not answer: the request was not taken or no reply came
+    Abandoned,       // WhileWaiting said stop
+    NotSent,         // an earlier message of the transaction failed
 };
 
 struct I2cMessageResult {

@@ -52,22 +52,23 @@ I2cTransferResult IowI2cBus::Transfer(std::span<const I2cMessage> messages,
         I2cMessageResult& done = result.messages[m];
         bool abandoned = false;
         if (message.read && message.length > 0) {
-            const std::uint32_t got = Exchange(
-                handle_, buffer,
-                ReadRequestReport(message.AddressByte(), message.length, reportBytes_),
-                std::exchange(firstWait, nullptr), abandoned);
+            const std::uint32_t got =
+                Exchange(handle_, buffer,
+                         ReadRequestReport(message.AddressByte(), message.length, reportBytes_),
+                         std::exchange(firstWait, nullptr), abandoned);
             if (ReadReplyCarriesData(buffer, got, message.length)) {
                 done.status = I2cStatus::Done;
                 done.bytesDone = message.length;
                 done.read.assign(buffer.begin() + 2, buffer.begin() + 2 + message.length);
             } else {
-                done.status = got == 0 ? I2cStatus::NoAnswer
+                done.status = got == 0                             ? I2cStatus::NoAnswer
                               : (buffer[1] & kReplyCountMask) == 0 ? I2cStatus::AddressRefused
                                                                    : I2cStatus::ByteRefused;
             }
         } else {
             const bool stop = m + 1 == messages.size();
-            const auto reports = WriteReports(message.AddressByte(), message.data, stop, reportBytes_);
+            const auto reports =
+                WriteReports(message.AddressByte(), message.data, stop, reportBytes_);
             done.status = I2cStatus::Done;
             for (std::size_t k = 0; k < reports.size() && done.status == I2cStatus::Done; ++k) {
                 const int bytes = reports[k][1] & kReplyCountMask;

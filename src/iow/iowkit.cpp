@@ -1,10 +1,11 @@
 // The IowKit functions and this program's additions beside them, once, over the backend that
 // the executable links.
+#include "iow/iowkit.h"
+
 #include <atomic>
 
 #include "iow/adapter_backend.h"
 #include "iow/handle_table.h"
-#include "iow/iowkit.h"
 #include "iow/report_size.h"
 #include "iow/serial_number.h"
 
@@ -31,8 +32,7 @@ IowKitHandle AddGroup(std::vector<std::unique_ptr<OpenAdapter>> adapters) {
 
 // The open adapter of `handle` when `pipe` is one of its two; nullptr otherwise.
 OpenAdapter* Find(IowKitHandle handle, std::uint32_t pipe = kIowPipeI2c) {
-    return pipe == kIowPipeIoPorts || pipe == kIowPipeI2c ? TheKit().handles.Find(handle)
-                                                          : nullptr;
+    return pipe == kIowPipeIoPorts || pipe == kIowPipeI2c ? TheKit().handles.Find(handle) : nullptr;
 }
 
 }  // namespace
@@ -59,7 +59,9 @@ std::uint32_t ReportBytes(IowKitHandle handle, std::uint32_t pipe) {
 using quillon::iow::Find;
 using quillon::iow::TheKit;
 
-IowKitHandle IowKitOpenDevice() { return quillon::iow::AddGroup(quillon::iow::TheBackend().OpenAll()); }
+IowKitHandle IowKitOpenDevice() {
+    return quillon::iow::AddGroup(quillon::iow::TheBackend().OpenAll());
+}
 
 void IowKitCloseDevice(IowKitHandle handle) { TheKit().handles.RemoveGroupOf(handle); }
 

@@ -78,10 +78,9 @@ bool ReadPass(Run& run, Pass pass, int count, std::span<const std::optional<std:
             continue;
         }
         const bool send = run.MaySend(pass);
-        const auto messages =
-            addressed && !run.pace.addressEachRead
-                ? std::vector{I2cMessage::Read(kEepromAddress, n)}
-                : EepromRead(static_cast<std::uint8_t>(offset), n);
+        const auto messages = addressed && !run.pace.addressEachRead
+                                  ? std::vector{I2cMessage::Read(kEepromAddress, n)}
+                                  : EepromRead(static_cast<std::uint8_t>(offset), n);
         const auto result = run.Unit(pass, offset, n, send, messages);
         if (!result) return false;
         addressed = send && result->Done();
@@ -93,7 +92,8 @@ bool ReadPass(Run& run, Pass pass, int count, std::span<const std::optional<std:
             const std::uint8_t value = result->ReadBytes()[k];
             values[k] = value;
             run.outcome.memory[offset + k] = value;
-            if (pass == Pass::Checking) good = good && taken[offset + k] && meant[offset + k] == value;
+            if (pass == Pass::Checking)
+                good = good && taken[offset + k] && meant[offset + k] == value;
         }
         if (!run.observer.UnitDone(pass, offset, values, good)) return false;
         offset += n;

@@ -276,9 +276,8 @@ class LinuxBackend final : public AdapterBackend {
         LinuxSyscalls& sys = CurrentLinuxSyscalls();
         const std::vector<std::string> paths = sys.ListDeviceNodes();
         if (paths.empty())
-            return sys.CanonicalPath(kSysfsDriverFolder).empty()
-                       ? NoAdapterReason::DriverNotLoaded
-                       : NoAdapterReason::NoneAttached;
+            return sys.CanonicalPath(kSysfsDriverFolder).empty() ? NoAdapterReason::DriverNotLoaded
+                                                                 : NoAdapterReason::NoneAttached;
         bool busy = false;
         bool denied = false;
         for (const std::string& path : paths) {

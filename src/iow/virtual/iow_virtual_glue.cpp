@@ -165,9 +165,9 @@ class VirtualBackend final : public AdapterBackend {
         std::vector<AttachedAdapter> attached;
         for (const Slot& slot : backend.slots)
             if (slot.adapter.Connected())
-                attached.push_back({slot.adapter.SerialNumber(), slot.adapter.ProductId(),
-                                    slot.open ? AttachedAdapter::Access::Held
-                                              : AttachedAdapter::Access::Free});
+                attached.push_back(
+                    {slot.adapter.SerialNumber(), slot.adapter.ProductId(),
+                     slot.open ? AttachedAdapter::Access::Held : AttachedAdapter::Access::Free});
         return attached;
     }
     std::vector<std::unique_ptr<OpenAdapter>> OpenAll() override { return Open(nullptr); }
