@@ -144,6 +144,7 @@ M = [
 ("hold-every", "src/cli/adapters.cpp", "if (handle == 0 && !adapter.serial.empty())", "if (!adapter.serial.empty())"),
 ("interrupt-read-3", "src/cli/commands.cpp", "        outcome.status = kExitInterrupted;\n        outcome.message = QString(\"Interrupted; %1", "        outcome.message = QString(\"Interrupted; %1"),
 ("interrupt-verify-3", "src/cli/commands.cpp", "read.interrupted              ? (outcome.status = kExitInterrupted, \"Interrupted.\")", "read.interrupted              ? QString(\"Interrupted.\")"),
+("stamp-fix-block0", "src/image/edid_stamp.cpp", "    FixChecksums(image, byteCount);\n    return descriptor", "    FixChecksums(image, 128);\n    return descriptor"),
 ]
 
 

@@ -156,20 +156,36 @@ class UnitStamps : public QObject {
     void stampedAsEdidDecodeReadsIt_data() {
         QTest::addColumn<QString>("options");
         QTest::addColumn<QStringList>("fields");       // as FromDecoder gives them
+        QTest::addColumn<bool>("inCta");  // the serial number descriptor in the CTA-861 block
         const int year = QDate::currentDate().year();  // the UTC date's year, but for a few hours
         QTest::newRow("serial and date")
             << "--stamp-serial 123456 --stamp-date 2024-07"
-            << QStringList{"serial 123456", "made Made in week 7 of 2024", "serial text 123456"};
+            << QStringList{"serial 123456", "made Made in week 7 of 2024", "serial text 123456"}
+            << false;
         QTest::newRow("text alone, today")
             << "--stamp-serial-text QX-0042 --stamp-date today"
             << QStringList{"serial 5381", "serial text QX-0042",
                            QString("made Made in week %1 of %2")
                                .arg(QDate::currentDate().weekNumber())
-                               .arg(year)};
+                               .arg(year)}
+            << false;
+        QTest::newRow("text in the CTA-861 block")
+            << "--stamp-serial-text QX-0042" << QStringList{"serial text QX-0042"} << true;
     }
     void stampedAsEdidDecodeReadsIt() {
         QFETCH(QString, options);
         QFETCH(QStringList, fields);
+        QFETCH(bool, inCta);
+        if (inCta) {  // the sample's descriptor (at 108) moved into block 1's detailed timings
+            quillon::EdidImage image = quillon::iow::SampleEdid();
+            const int cta = quillon::kBlockBytes + image[quillon::kBlockBytes + 2];
+            std::copy_n(&image[108], 18, &image[cta]);
+            image[111] = 0x10;  // a dummy descriptor in its place
+            std::fill_n(&image[113], 13, 0);
+            for (int end : {127, 255})
+                image[end] -= std::accumulate(&image[end - 127], &image[end + 1], 0);
+            QVERIFY(Put(image_, Bytes(image)));
+        }
         QCOMPARE(Write(options).status, 0);
         const QString stamped = dir_.filePath("stamped.bin");
         QVERIFY(Put(stamped, Bytes(model_.Eeprom().Memory())));
