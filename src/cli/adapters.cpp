@@ -48,7 +48,7 @@ QStringList ChosenSerials(const Request& request) {
     return serials;
 }
 
-std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted) {
+std::variant<Adapter, CommandResult> OpenChosenAdapter(const QString& wanted) {
     IowKitHandle handle = 0;
     if (wanted.isEmpty()) {
         const auto attached = iow::ListAttachedAdapters(false);

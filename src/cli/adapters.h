@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <variant>
 
-#include "cli/outcome.h"
+#include "cli/command_result.h"
 #include "iow/iowkit.h"
 
 namespace quillon::cli {
@@ -24,6 +24,6 @@ QStringList ChosenSerials(const Request& request);
 // nothing else, with the read time-out the commands are made for. No other adapter's node is
 // opened, not even for a moment: another program may be opening it for its own fixture. A
 // serial number must be whole: the beginning of one chooses nothing.
-std::variant<Adapter, Outcome> OpenChosenAdapter(const QString& wanted);
+std::variant<Adapter, CommandResult> OpenChosenAdapter(const QString& wanted);
 
 }  // namespace quillon::cli

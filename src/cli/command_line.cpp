@@ -97,7 +97,7 @@ bool AskBeforeWriting(const Request& request, const QStringList& serials, Consol
 }
 
 // The outcome on the console; `adapter`, when given, starts each line and the message in words.
-void Print(const Outcome& outcome, const Request& request, Console& console,
+void Print(const CommandResult& outcome, const Request& request, Console& console,
            const QString& adapter = QString()) {
     const QString prefix = adapter.isEmpty() ? QString() : adapter + ": ";
     if (request.json) {
@@ -123,7 +123,7 @@ int Severity(int status) {
 int Run(const Request& request, Console& console) {
     const CommandSpec& spec = *request.spec;
     if (spec.adapters == AdapterUse::None) {
-        const Outcome listed = List();
+        const CommandResult listed = List();
         Print(listed, request, console);
         return listed.status;
     }
@@ -134,14 +134,14 @@ int Run(const Request& request, Console& console) {
         return failed->status;
     }
     if (spec.file == FileUse::ReadOptional && !request.file.isEmpty()) {
-        Outcome shown;
+        CommandResult shown;
         shown.SetShown(fileImage);
         Print(shown, request, console);
         return shown.status;
     }
     const QStringList serials = ChosenSerials(request);
     const bool several = request.all || serials.size() > 1;
-    std::vector<std::variant<Adapter, Outcome>> fixtures;
+    std::vector<std::variant<Adapter, CommandResult>> fixtures;
     QStringList opened;
     for (const QString& serial : serials) {
         fixtures.push_back(OpenChosenAdapter(serial));
@@ -175,7 +175,7 @@ int Run(const Request& request, Console& console) {
     }
     int worst = kExitDone;
     for (std::size_t k = 0; k < fixtures.size(); ++k) {
-        Outcome& outcome = std::get<Outcome>(fixtures[k]);
+        CommandResult& outcome = std::get<CommandResult>(fixtures[k]);
         if (!outcome.adapterSerial && !serials[int(k)].isEmpty())
             outcome.adapterSerial = serials[int(k)];
         Record(request, log, outcome);

@@ -21,7 +21,7 @@ MemoryOutcome ReadRange(const Job& job, int count) {
     return ReadMemory(bus, count, Pace{}, observer);
 }
 
-void Read(const Job& job, Outcome& outcome) {
+void Read(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
     const int count = request.byteCount;
     const MemoryOutcome read = ReadRange(job, count);
@@ -47,7 +47,7 @@ void Read(const Job& job, Outcome& outcome) {
     outcome.message = QString("Read %1 bytes into %2.").arg(count).arg(request.file);
 }
 
-void Verify(const Job& job, Outcome& outcome) {
+void Verify(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
     const EdidImage& expected = job.fileImage;
     const MemoryOutcome read = ReadRange(job, request.byteCount);
@@ -73,7 +73,7 @@ void Verify(const Job& job, Outcome& outcome) {
             : QString("%1 bytes differ from %2.").arg(faults.size()).arg(request.file);
 }
 
-void Write(const Job& job, Outcome& outcome) {
+void Write(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
     EdidImage image = job.fileImage;
     if (request.Stamping() && !StampUnit(request, image, outcome)) return;
@@ -105,7 +105,7 @@ void Write(const Job& job, Outcome& outcome) {
                   .arg(written.faults.size());
 }
 
-void Scan(const Job& job, Outcome& outcome) {
+void Scan(const Job& job, CommandResult& outcome) {
     IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
     const BusScan scan = ScanAddresses(bus);
     outcome.acknowledged = scan.acknowledged;
@@ -118,13 +118,13 @@ void Scan(const Job& job, Outcome& outcome) {
     }
 }
 
-void Info(const Job& job, Outcome& outcome) {
+void Info(const Job& job, CommandResult& outcome) {
     outcome.info = {static_cast<int>(iow::ListAttachedAdapters(false).size()),
                     IowKitGetProductId(job.adapter.handle), IowKitGetRevision(job.adapter.handle)};
 }
 
 // Who the memory says the display is.
-void ShowMemory(const Job& job, Outcome& outcome) {
+void ShowMemory(const Job& job, CommandResult& outcome) {
     const MemoryOutcome read = ReadRange(job, kEdidBytes);
     outcome.status = outcome.SetFaults(read.faults);
     if (outcome.status == kExitDone) outcome.SetShown(read.memory);
@@ -152,7 +152,7 @@ const CommandSpec kCommands[] = {
     {"show", FileUse::ReadOptional, AdapterUse::Several, false, {"adapter", "all"}, ShowMemory},
 };
 
-std::optional<Outcome> LoadFile(const QString& path, EdidImage& image) {
+std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image) {
     // What goes in must be an image: an XML file without one is not taken for 256 zeros.
     const LoadOutcome loaded = LoadImageFile(LocalPath(path), image, WithoutData::Refused);
     if (const auto* error = std::get_if<FileError>(&loaded))
@@ -171,8 +171,8 @@ const CommandSpec* FindCommand(const QString& name) {
     return nullptr;
 }
 
-std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidImage& fileImage,
-                               UnitLog& log) {
+std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
+                                     EdidImage& fileImage, UnitLog& log) {
     // The record and the counter must work before any memory is written.
     if (!request.logFile.isEmpty())
         if (auto error = log.Open(LocalPath(request.logFile)))
@@ -215,16 +215,16 @@ std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidIm
     return std::nullopt;
 }
 
-Outcome RunOnAdapter(const Job& job) {
-    Outcome outcome;
+CommandResult RunOnAdapter(const Job& job) {
+    CommandResult outcome;
     outcome.adapterSerial = job.adapter.serial;
     job.request.spec->run(job, outcome);
     IowKitCloseDevice(job.adapter.handle);
     return outcome;
 }
 
-Outcome List() {
-    Outcome outcome;
+CommandResult List() {
+    CommandResult outcome;
     outcome.attached = iow::ListAttachedAdapters();
     if (outcome.attached->empty()) outcome.message = "No IO-Warrior adapter attached.";
     return outcome;

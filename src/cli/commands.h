@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "cli/adapters.h"
-#include "cli/outcome.h"
+#include "cli/command_result.h"
 #include "files/unit_records.h"
 
 namespace quillon::cli {
@@ -33,7 +33,7 @@ struct CommandSpec {
     bool writes;
     // The options it takes besides --help, --version and --json.
     QStringList options;
-    void (*run)(const Job&, Outcome&);  // on one open adapter; none for list
+    void (*run)(const Job&, CommandResult&);  // on one open adapter; none for list
 };
 
 // The command named `name`; nullptr for none.
@@ -42,13 +42,13 @@ const CommandSpec* FindCommand(const QString& name);
 // What a command needs before any adapter: the log and the counter open, the file it writes
 // from or compares with loaded and checked, and someone to ask before a write. The failure, if
 // any.
-std::optional<Outcome> Prepare(const Request& request, bool inIsTerminal, EdidImage& fileImage,
-                               UnitLog& log);
+std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
+                                     EdidImage& fileImage, UnitLog& log);
 
 // The command on one open adapter, which it closes.
-Outcome RunOnAdapter(const Job& job);
+CommandResult RunOnAdapter(const Job& job);
 
 // Every attached adapter: serial number, product id, access.
-Outcome List();
+CommandResult List();
 
 }  // namespace quillon::cli

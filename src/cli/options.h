@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "cli/command_line.h"
-#include "cli/outcome.h"
+#include "cli/command_result.h"
 
 namespace quillon::cli {
 

@@ -47,7 +47,7 @@ std::optional<QString> StampOptions(const QCommandLineParser& parser,
     return std::nullopt;
 }
 
-bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
+bool StampUnit(const Request& request, EdidImage& image, CommandResult& outcome) {
     Stamp stamp = request.stamp;
     if (!request.counterFile.isEmpty()) {
         const auto taken = TakeCounter(LocalPath(request.counterFile));
@@ -66,7 +66,7 @@ bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome) {
 // and read back (SHA-256) and who the image says the display is.
 namespace {
 
-QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
+QJsonObject UnitRecord(const Request& request, const CommandResult& outcome) {
     QJsonObject record = Json(outcome, request);
     record["time"] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     record["host"] = QSysInfo::machineHostName();
@@ -84,7 +84,7 @@ QJsonObject UnitRecord(const Request& request, const Outcome& outcome) {
 
 }  // namespace
 
-void Record(const Request& request, UnitLog& log, Outcome& outcome) {
+void Record(const Request& request, UnitLog& log, CommandResult& outcome) {
     if (!log.IsOpen()) return;
     const QByteArray line =
         QJsonDocument(UnitRecord(request, outcome)).toJson(QJsonDocument::Compact) + '\n';

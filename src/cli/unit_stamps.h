@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "cli/outcome.h"
+#include "cli/command_result.h"
 #include "files/unit_records.h"
 
 namespace quillon::cli {
@@ -21,11 +21,11 @@ std::optional<QString> StampOptions(const QCommandLineParser& parser,
 // Stamps this unit's identity into `image`, taking its serial number from the counter first
 // (on the disk before anything is written, so that it is never given twice). False, with the
 // outcome a file error, when the counter could not be taken.
-bool StampUnit(const Request& request, EdidImage& image, Outcome& outcome);
+bool StampUnit(const Request& request, EdidImage& image, CommandResult& outcome);
 
 // Appends the unit's record to `log` (when open): the outcome, and when, where, from what
 // file, the bytes meant and read back (SHA-256) and who the image says the display is. A record
 // that cannot be written makes the unit a file error.
-void Record(const Request& request, UnitLog& log, Outcome& outcome);
+void Record(const Request& request, UnitLog& log, CommandResult& outcome);
 
 }  // namespace quillon::cli

@@ -1,8 +1,8 @@
 #pragma once
 
-// What a run of quillon-cli is asked to do (Request) and what a command came to (Outcome): one
-// typed value, rendered in words (Words), as a JSON object (Json) and, with when and where, as a
-// unit's record (unit_stamps' Record).
+// What a run of quillon-cli is asked to do (Request) and what a command came to (CommandResult):
+// one typed value, rendered in words (Words), as a JSON object (Json) and, with when and where, as
+// a unit's record (unit_stamps' Record).
 
 #include <QJsonObject>
 #include <QStringList>
@@ -55,7 +55,7 @@ struct Stamped {
 };
 
 // What a command came to. Each part is there when the command gives it.
-struct Outcome {
+struct CommandResult {
     int status = kExitDone;
     QString message;
     std::optional<QString> adapterSerial;
@@ -84,12 +84,12 @@ struct Outcome {
     void SetShown(const EdidImage& image);
 };
 
-Outcome Fail(int status, const QString& message);
+CommandResult Fail(int status, const QString& message);
 
 // The outcome's lines in words, for standard output.
-QStringList Words(const Outcome& outcome);
+QStringList Words(const CommandResult& outcome);
 // The outcome as JSON: its parts, the command, the byte count, the status and the message.
-QJsonObject Json(const Outcome& outcome, const Request& request);
+QJsonObject Json(const CommandResult& outcome, const Request& request);
 // Who the image says the display is, as JSON.
 QJsonObject IdentityJson(const Identity& identity);
 Identity IdentityOf(const EdidImage& image);

@@ -1,4 +1,4 @@
-#include "cli/outcome.h"
+#include "cli/command_result.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -9,8 +9,8 @@
 
 namespace quillon::cli {
 
-Outcome Fail(int status, const QString& message) {
-    Outcome outcome;
+CommandResult Fail(int status, const QString& message) {
+    CommandResult outcome;
     outcome.status = status;
     outcome.message = message;
     return outcome;
@@ -28,7 +28,7 @@ QString FileErrorText(const QString& doing, const QString& path, const FileError
         .arg(error.number);
 }
 
-int Outcome::SetFaults(std::vector<ByteFault> listed) {
+int CommandResult::SetFaults(std::vector<ByteFault> listed) {
     faults = std::move(listed);
     const auto noAnswer = [](const ByteFault& f) { return !f.found; };
     return std::ranges::any_of(*faults, noAnswer) ? kExitNoAnswer
@@ -36,7 +36,7 @@ int Outcome::SetFaults(std::vector<ByteFault> listed) {
                                                   : kExitBytesDiffer;
 }
 
-void Outcome::SetBlocks(const EdidImage& image, int byteCount) {
+void CommandResult::SetBlocks(const EdidImage& image, int byteCount) {
     badBlocks = BadBlocks(image, byteCount);
     blockCount = byteCount / kBlockBytes;
 }
@@ -50,7 +50,7 @@ Identity IdentityOf(const EdidImage& image) {
     return identity;
 }
 
-void Outcome::SetShown(const EdidImage& image) {
+void CommandResult::SetShown(const EdidImage& image) {
     identity = IdentityOf(image);
     SetBlocks(image, identity->secondBlockTag ? kEdidBytes : kBlockBytes);
 }
@@ -112,7 +112,7 @@ QJsonObject IdentityJson(const Identity& identity) {
     return json;
 }
 
-QStringList Words(const Outcome& outcome) {
+QStringList Words(const CommandResult& outcome) {
     QStringList lines;
     if (outcome.identity) lines << IdentityWords(*outcome.identity);
     for (const ByteFault& fault : outcome.faults.value_or(std::vector<ByteFault>{})) {
@@ -138,7 +138,7 @@ QStringList Words(const Outcome& outcome) {
     return lines;
 }
 
-QJsonObject Json(const Outcome& outcome, const Request& request) {
+QJsonObject Json(const CommandResult& outcome, const Request& request) {
     QJsonObject json = outcome.identity ? IdentityJson(*outcome.identity) : QJsonObject{};
     json["command"] = request.command;
     json["byte_count"] = request.byteCount;
