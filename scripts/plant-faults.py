@@ -145,6 +145,7 @@ M = [
 ("interrupt-read-3", "src/cli/commands.cpp", "        outcome.status = kExitInterrupted;\n        outcome.message = QString(\"Interrupted; %1", "        outcome.message = QString(\"Interrupted; %1"),
 ("interrupt-verify-3", "src/cli/commands.cpp", "read.interrupted              ? (outcome.status = kExitInterrupted, \"Interrupted.\")", "read.interrupted              ? QString(\"Interrupted.\")"),
 ("stamp-fix-block0", "src/image/edid_stamp.cpp", "    FixChecksums(image, byteCount);\n    return descriptor", "    FixChecksums(image, 128);\n    return descriptor"),
+("worst-2over6", "src/cli/command_line.cpp", "kExitInterrupted,\n                                   kExitNoAdapter,", "kExitNoAdapter,\n                                   kExitInterrupted,"),
 ]
 
 
