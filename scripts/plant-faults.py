@@ -131,7 +131,7 @@ M = [
 ("xml-notrim", "src/files/image_files.cpp", "while (!text.empty() && IsSpaceAround(text.front())) text.remove_prefix(1);", ""),
 ("xml-memory-nolimit", "src/files/image_files.cpp", "if (static_cast<long long>(text.size()) > kMaxImageFileBytes) return TooLarge();", ""),
 ("serial-33bits", "src/cli/unit_stamps.cpp", "if (!ok || number > UINT32_MAX)", "if (!ok)"),
-("files-count-loose", "src/cli/options.cpp", "spec.file == FileUse::Written) && files != 1)", "spec.file == FileUse::Written) && files > 1)"),
+("files-count-loose", "src/cli/options.cpp", "entry.file == FileUse::Written) && files != 1)", "entry.file == FileUse::Written) && files > 1)"),
 ("rp-readdress-offset", "src/transfer/memory_engine.cpp", ": EepromRead(static_cast<std::uint8_t>(offset), n);", ": EepromRead(static_cast<std::uint8_t>(offset == 0 || run.pace.addressEachRead ? offset : offset + n), n);"),
 ("declined-unrecorded", "src/cli/command_line.cpp", "        Record(request, log, outcome);\n", "        if (outcome.status != kExitUsage) Record(request, log, outcome);\n"),
 ("serial-prefix", "src/iow/virtual/iow_virtual_glue.cpp", "slot.adapter.SerialNumber() == *serial", "slot.adapter.SerialNumber().starts_with(*serial)"),

@@ -121,8 +121,8 @@ int Severity(int status) {
 // Every adapter's outcome is recorded and printed the same way, a write declined included.
 // Returns the worst status.
 int Run(const Request& request, Console& console) {
-    const CommandSpec& spec = *request.spec;
-    if (spec.adapters == AdapterUse::None) {
+    const CommandEntry& entry = *request.entry;
+    if (entry.adapters == AdapterUse::None) {
         const CommandResult listed = List();
         Print(listed, request, console);
         return listed.status;
@@ -133,7 +133,7 @@ int Run(const Request& request, Console& console) {
         Print(*failed, request, console);
         return failed->status;
     }
-    if (spec.file == FileUse::ReadOptional && !request.file.isEmpty()) {
+    if (entry.file == FileUse::ReadOptional && !request.file.isEmpty()) {
         CommandResult shown;
         shown.SetShown(fileImage);
         Print(shown, request, console);
@@ -147,7 +147,7 @@ int Run(const Request& request, Console& console) {
         fixtures.push_back(OpenChosenAdapter(serial));
         if (auto* adapter = std::get_if<Adapter>(&fixtures.back())) opened << adapter->serial;
     }
-    if (spec.writes && !opened.isEmpty() && !AskBeforeWriting(request, opened, console)) {
+    if (entry.writes && !opened.isEmpty() && !AskBeforeWriting(request, opened, console)) {
         for (auto& fixture : fixtures)
             if (auto* adapter = std::get_if<Adapter>(&fixture)) {
                 IowKitCloseDevice(adapter->handle);

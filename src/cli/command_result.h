@@ -21,11 +21,11 @@
 
 namespace quillon::cli {
 
-struct CommandSpec;
+struct CommandEntry;
 
 struct Request {
     QString command;
-    const CommandSpec* spec = nullptr;  // the command's row of the table
+    const CommandEntry* entry = nullptr;  // the command's row of the table
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
     bool yes = false;

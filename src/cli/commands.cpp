@@ -131,7 +131,7 @@ void ShowMemory(const Job& job, CommandResult& outcome) {
     if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
 }
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"read", FileUse::Written, AdapterUse::One, false, {"bytes", "adapter"}, Read},
     {"write",
      FileUse::Read,
@@ -165,9 +165,9 @@ std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image) {
 
 }  // namespace
 
-const CommandSpec* FindCommand(const QString& name) {
-    for (const CommandSpec& spec : kCommands)
-        if (name == spec.name) return &spec;
+const CommandEntry* FindCommand(const QString& name) {
+    for (const CommandEntry& entry : kCommands)
+        if (name == entry.name) return &entry;
     return nullptr;
 }
 
@@ -183,10 +183,10 @@ std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
             return Fail(kExitFileError,
                         FileErrorText("read the counter", request.counterFile, *error));
     }
-    const FileUse file = request.spec->file;
+    const FileUse file = request.entry->file;
     if (file == FileUse::Read || (file == FileUse::ReadOptional && !request.file.isEmpty()))
         if (auto failed = LoadFile(request.file, fileImage)) return failed;
-    if (!request.spec->writes) return std::nullopt;
+    if (!request.entry->writes) return std::nullopt;
     if (!request.asIs) {
         // A display whose EDID does not start with the header, or whose block is bad, is
         // rejected by many hosts: such an image goes in only when asked for.
@@ -218,7 +218,7 @@ std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
 CommandResult RunOnAdapter(const Job& job) {
     CommandResult outcome;
     outcome.adapterSerial = job.adapter.serial;
-    job.request.spec->run(job, outcome);
+    job.request.entry->run(job, outcome);
     IowKitCloseDevice(job.adapter.handle);
     return outcome;
 }

@@ -26,7 +26,7 @@ struct Job {
     const std::atomic<bool>* stop;
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     FileUse file;
     AdapterUse adapters;
@@ -37,7 +37,7 @@ struct CommandSpec {
 };
 
 // The command named `name`; nullptr for none.
-const CommandSpec* FindCommand(const QString& name);
+const CommandEntry* FindCommand(const QString& name);
 
 // What a command needs before any adapter: the log and the counter open, the file it writes
 // from or compares with loaded and checked, and someone to ask before a write. The failure, if

@@ -132,27 +132,28 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     const QStringList positional = parser.positionalArguments();
     Request request;
     request.command = positional.value(0);
-    request.spec = FindCommand(request.command);
-    if (request.spec == nullptr)
+    request.entry = FindCommand(request.command);
+    if (request.entry == nullptr)
         return usage(request.command.isEmpty() ? "No command given."
                                                : "Unknown command: " + request.command);
-    const CommandSpec& spec = *request.spec;
+    const CommandEntry& entry = *request.entry;
     const QString name = request.command;
     const int files = static_cast<int>(positional.size()) - 1;
-    if (spec.file == FileUse::ReadOptional && files > 1)
+    if (entry.file == FileUse::ReadOptional && files > 1)
         return usage(name + " takes one FILE or none.");
-    if (spec.file == FileUse::None && files != 0) return usage(name + " takes no FILE.");
-    if ((spec.file == FileUse::Read || spec.file == FileUse::Written) && files != 1)
+    if (entry.file == FileUse::None && files != 0) return usage(name + " takes no FILE.");
+    if ((entry.file == FileUse::Read || entry.file == FileUse::Written) && files != 1)
         return usage(name + " takes one FILE.");
     request.file = positional.value(1);
     // With its FILE, show reads no adapter.
-    const bool fileNotAdapter = spec.file == FileUse::ReadOptional && !request.file.isEmpty();
+    const bool fileNotAdapter = entry.file == FileUse::ReadOptional && !request.file.isEmpty();
     for (const QString& given : parser.optionNames()) {
         const auto option = std::ranges::find_if(
             options, [&](const QCommandLineOption& o) { return o.names().contains(given); });
         const QString first = option->names().first();
         const bool adapterOption = first == "adapter" || first == "all";
-        if (first != "json" && (!spec.options.contains(first) || (adapterOption && fileNotAdapter)))
+        if (first != "json" &&
+            (!entry.options.contains(first) || (adapterOption && fileNotAdapter)))
             return usage(QString("%1%2 does not take --%3.")
                              .arg(name, request.file.isEmpty() ? "" : " FILE", given));
     }
@@ -176,7 +177,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         return usage(*why);
     request.logFile = parser.value(logOption);
     request.ignoreStamp = parser.isSet(ignoreStamp);
-    if (spec.adapters == AdapterUse::One && request.adapters.size() > 1)
+    if (entry.adapters == AdapterUse::One && request.adapters.size() > 1)
         return usage(name + " writes one file: give it one adapter.");
     return request;
 }
