@@ -139,7 +139,7 @@ M = [
 ("stamp-week0", "src/cli/unit_stamps.cpp", "week < 1 ||", "week < 0 ||"),
 ("show-file-adapters", "src/cli/options.cpp", "(adapterOption && fileNotAdapter)", "false"),
 ("list-all-refused", "src/cli/commands.cpp", "AdapterUse::None, false, {\"all\"}, nullptr}", "AdapterUse::None, false, {}, nullptr}"),
-("option-any", "src/cli/options.cpp", "if (first != \"json\" && ", "if (false && "),
+("option-any", "src/cli/options.cpp", "if (first != \"json\" &&\n", "if (false &&\n"),
 ("serial-twice", "src/cli/adapters.cpp", "    serials.removeDuplicates();\n", ""),
 ("hold-every", "src/cli/adapters.cpp", "if (handle == 0 && !adapter.serial.empty())", "if (!adapter.serial.empty())"),
 ("interrupt-read-3", "src/cli/commands.cpp", "        outcome.status = kExitInterrupted;\n        outcome.message = QString(\"Interrupted; %1", "        outcome.message = QString(\"Interrupted; %1"),
