@@ -289,7 +289,7 @@ class CliTable : public QObject {
         const EdidImage before = model.Eeprom().Memory();
         IowKitHandle held = 0;
         if (row.setup == Busy) QVERIFY((held = IowKitOpenDevice()) != 0);
-        Apply(model, row.fault, row.param, row.also);
+        Apply(rig_.Link(), row.fault, row.param, row.also);
         const bool asked = row.setup == AnswerYes || row.setup == AnswerNo;
         const auto records = [&] {
             const QByteArray log = ReadAll(Path("units.jsonl"));

@@ -213,6 +213,7 @@ class CommandTable : public QObject {
     QTimer answerer_, watcher_;
 
     iow::VirtualAdapter& model() { return rig_.Model(); }
+    iow::FaultyLink& link() { return rig_.Link(); }
     QAbstractButton* B(const char* name) { return Button(window.get(), name); }
     void Expect(bool ok, const QString& what) { ok ? void() : void(wrong_ << what); }
     // The gating leaves the I2C buttons as they were when the window holds no handle (the scan
@@ -237,7 +238,7 @@ class CommandTable : public QObject {
     QString Hex(int n) { return ByteText(window->hexGrid(), n); }
     Reports WrittenI2c() {
         Reports out;
-        for (const auto& t : model().TrafficLog())
+        for (const auto& t : link().TrafficLog())
             if (t.pipe == 1 && t.direction == decltype(t.direction)::Written) out << t.bytes;
         return out;
     }
@@ -326,7 +327,7 @@ class CommandTable : public QObject {
         // The memory's write cycle is met by the plain write only (and the rows about it).
         if (writing && (row.fault != Fault::Ok || row.act != Act::Plain))
             model().Eeprom().SetWriteCycle({});
-        Apply(model(), row.fault, row.param, row.also);
+        Apply(link(), row.fault, row.param, row.also);
         if (row.act == Act::Replug) {  // plugged in again in its power-on state, then Clear
             model().SetPresent(false);
             model().SetPresent(true);
@@ -390,7 +391,7 @@ class CommandTable : public QObject {
         AtByte closer(  // past 256: in the read-back
             *window, row.act == Act::CloseAt ? (row.param - 1) % 256 + 1 : 0,
             [&] { sentAtClose = int(WrittenI2c().size()), window->close(); }, 1 + row.param / 257);
-        model().ClearTraffic();
+        link().ClearTraffic();
         gatedSamples_ = 0;
         QElapsedTimer timer;
         timer.start();
@@ -513,13 +514,13 @@ class CommandTable : public QObject {
         // Once the fault is gone the next read is whole. Closing sends nothing, or switches the
         // I2C function off when the window holds Clear's handle.
         UseFileWriteCalls(nullptr);
-        model().ClearFaults();
+        link().ClearFaults();
         model().SetLatency({});
         model().Eeprom().Memory() = iow::SampleEdid();
         if (handle == 0) Click("ClearResult"), Click("ByteOption_1"), Click("IICReadButton");
         QVERIFY(handle != 0 ||
                 (window->edidData() == iow::SampleEdid() && !IsRed(128) && !IsRed(256)));
-        model().ClearTraffic();
+        link().ClearTraffic();
         window->close();
         QCOMPARE(window->iowHandle(), 0u);
         QCOMPARE(WrittenI2c(), handle != 0 ? switchOff : Reports{});

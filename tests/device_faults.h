@@ -12,7 +12,7 @@
 #include <atomic>
 
 #include "image_bytes.h"
-#include "iow/virtual/virtual_adapter.h"
+#include "faulty_link.h"
 
 namespace quillon::testing {
 
@@ -33,25 +33,26 @@ inline std::atomic<pid_t> interruptedProcess{0};
 // `param`; ShortChunk: the one after `param` counts a byte short), milliseconds (Cycle) or names an
 // offset (Spoil) or a value (Fill). Ok sets nothing. SmallPages: a memory with 4-byte pages. Paced:
 // replies at the adapter's pace. Iow56: the adapter an IO-Warrior 56 (64-byte reports).
-inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
+inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
     using enum Fault;
+    iow::VirtualAdapter& model = link.Model();
     auto& eeprom = model.Eeprom();
     switch (fault) {
         case Absent:
             return model.SetPresent(false);
         case Unplug:
-            return model.UnplugAfterExchanges(param);
+            return link.UnplugAfterExchanges(param);
         case Drop:
-            return model.DropReplies(param);
+            return link.DropReplies(param);
         case DropEvery:
-            return model.DropEveryReply(param);
+            return link.DropEveryReply(param);
         case NoMemory:
-            model.RefuseAddress(0xA0);
+            eeprom.Refuse(0xA0);
             [[fallthrough]];
         case RefuseA1:
-            return model.RefuseAddress(0xA1);
+            return eeprom.Refuse(0xA1);
         case RefuseA0:
-            return model.RefuseAddress(0xA0);
+            return eeprom.Refuse(0xA0);
         case Cycle:
             return eeprom.SetWriteCycle(std::chrono::milliseconds(param));
         case Protected:
@@ -67,19 +68,19 @@ inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
         case Late:
             return model.SetLatency(std::chrono::milliseconds(300));
         case Stopped:
-            return model.SetTakingReports(false);
+            return link.SetTakingReports(false);
         case Device0:
             return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0));
         case LoseChunk:
-            return model.DropReplyAfter(param);
+            return link.DropReplyAfter(param);
         case ShortChunk:
-            return model.ShortenReplyAfter(param);
+            return link.ShortenReplyAfter(param);
         case SmallPages:
             return eeprom.SetPageBytes(4);
         case StopMidway:
-            return model.StopAfterExchanges(param);
+            return link.StopAfterExchanges(param);
         case Interrupt:
-            return model.AfterExchanges(param, [] {
+            return link.AfterExchanges(param, [] {
                 if (const pid_t pid = interruptedProcess) ::kill(pid, SIGINT);
             });
         case Paced:
@@ -93,10 +94,10 @@ inline void ApplyOne(iow::VirtualAdapter& model, Fault fault, int param) {
 
 // A row's faults: `fault` with its parameter and `also` without. Time-outs pass at once unless
 // a reply must come late.
-inline void Apply(iow::VirtualAdapter& model, Fault fault, int param, Fault also) {
-    model.SetInstantTimeouts(fault != Fault::Late && also != Fault::Late);
-    ApplyOne(model, fault, param);
-    ApplyOne(model, also, 0);
+inline void Apply(iow::FaultyLink& link, Fault fault, int param, Fault also) {
+    link.SetInstantTimeouts(fault != Fault::Late && also != Fault::Late);
+    ApplyOne(link, fault, param);
+    ApplyOne(link, also, 0);
 }
 
 enum class Op { Read, Read128, Write, Write128, Scan };

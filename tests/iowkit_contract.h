@@ -10,7 +10,7 @@
 #include "iic/iic.h"
 #include "iow/iowkit.h"
 #include "iow/report_size.h"
-#include "iow/virtual/virtual_adapter.h"
+#include "faulty_link.h"
 
 namespace quillon::iow {
 
@@ -18,7 +18,9 @@ namespace quillon::iow {
 class AdapterRig {
   public:
     virtual ~AdapterRig() = default;
-    virtual VirtualAdapter& Model() = 0;
+    // The link to the adapter, once the adapter is idle.
+    virtual FaultyLink& Link() = 0;
+    VirtualAdapter& Model() { return Link().Model(); }
     // A freshly plugged adapter with no faults and an empty traffic log.
     virtual void Fresh() = 0;
     std::uint32_t ProductId() { return Model().ProductId(); }
@@ -42,17 +44,18 @@ class IowKitContract : public QObject {
     QStringList seen_;
 
     VirtualAdapter& model() { return rig_.Model(); }
+    FaultyLink& link() { return rig_.Link(); }
     // "W" for each report written on the I2C pipe, "R" for each read, in order.
     QString Pattern() {
         QString p;
-        for (const auto& t : model().TrafficLog())
+        for (const auto& t : link().TrafficLog())
             if (t.pipe == 1 && (rig_.SeesReads() || t.direction == decltype(t.direction)::Written))
                 p += t.direction == decltype(t.direction)::Written ? 'W' : 'R';
         return p;
     }
     QString Written() {  // the reports written on the I2C pipe, "0282A07F" each, no zeros
         QStringList out;
-        for (const auto& t : model().TrafficLog())
+        for (const auto& t : link().TrafficLog())
             if (t.pipe == 1 && t.direction == decltype(t.direction)::Written) {
                 QByteArray hex = QByteArray(reinterpret_cast<const char*>(t.bytes.data()), 8);
                 while (hex.endsWith('\0')) hex.chop(1);
@@ -64,7 +67,7 @@ class IowKitContract : public QObject {
         handle_ = IowKitOpenDevice();
         IowKitSetTimeout(handle_, 200);
         IicEnable(handle_, 1);
-        model().ClearTraffic();
+        link().ClearTraffic();
         return handle_;
     }
 
@@ -85,14 +88,14 @@ class IowKitContract : public QObject {
         const auto number = [&](int from) { return step.mid(from).toInt(); };
         const auto ms = [&](int from) { return std::chrono::milliseconds(number(from)); };
         const auto check = [&](bool ok) { QVERIFY2(ok, qPrintable(step + " in " + Pattern())); };
-        if (step.startsWith("drop")) return model().DropReplies(number(4));
-        if (step.startsWith("refuse")) return model().RefuseAddress(hex(step.mid(6)));
-        if (step.startsWith("unplug")) return model().UnplugAfterExchanges(number(6));
+        if (step.startsWith("drop")) return link().DropReplies(number(4));
+        if (step.startsWith("refuse")) return model().Eeprom().Refuse(hex(step.mid(6)));
+        if (step.startsWith("unplug")) return link().UnplugAfterExchanges(number(6));
         if (step.startsWith("latency")) return model().SetLatency(ms(7));
         if (step.startsWith("cycle")) return model().Eeprom().SetWriteCycle(ms(5));
         if (step.startsWith("timeout")) return void(IowKitSetTimeout(handle_, number(7)));
-        if (step == "stop" || step == "start") return model().SetTakingReports(step == "start");
-        if (step == "instant") return model().SetInstantTimeouts(true);
+        if (step == "stop" || step == "start") return link().SetTakingReports(step == "start");
+        if (step == "instant") return link().SetInstantTimeouts(true);
         if (step == "t0") return void(timer_.start());
         if (step.startsWith("traffic="))
             return check(Pattern() == step.mid(8).remove(rig_.SeesReads() ? "" : "R"));
@@ -102,7 +105,7 @@ class IowKitContract : public QObject {
         if (step == "replug") {
             IowKitCloseDevice(handle_);
             model().SetPresent(false);
-            model().ClearFaults();
+            link().ClearFaults();
             return void(handle_ = IowKitOpenDevice());
         }
         if (step == "reopen") return IowKitCloseDevice(handle_), void(OpenEnabled());
@@ -142,7 +145,7 @@ class IowKitContract : public QObject {
     void cleanup() {
         // Close whatever a failed test left open, so that the next one can open the adapter.
         model().SetPresent(true);
-        model().SetTakingReports(true);
+        link().SetTakingReports(true);
         for (int n = 1; n <= 4; ++n) IowKitCloseDevice(IowKitGetDeviceHandle(1));
     }
 

@@ -37,7 +37,7 @@ class SeveralAdapters : public QObject {
             rig->Fresh();
             rig->Model().Eeprom().Memory().fill(0xEE);
             rig->Model().Eeprom().SetWriteCycle({});
-            rig->Model().SetInstantTimeouts(true);
+            rig->Link().SetInstantTimeouts(true);
         }
         QVERIFY(Put(image_, Bytes(iow::SampleEdid())));
     }
@@ -79,8 +79,8 @@ class SeveralAdapters : public QObject {
         if (fault == int(Fault::Interrupt))  // the signal lands while every write is under way
             for (iow::AdapterRig* rig : rigs_)
                 rig->Model().Eeprom().SetWriteCycle(std::chrono::milliseconds(5));
-        if (fault >= 0) Apply(rigs_[1]->Model(), Fault(fault), 21, Fault::Ok);
-        if (third >= 0) Apply(rigs_[2]->Model(), Fault(third), 21, Fault::Ok);
+        if (fault >= 0) Apply(rigs_[1]->Link(), Fault(fault), 21, Fault::Ok);
+        if (third >= 0) Apply(rigs_[2]->Link(), Fault(third), 21, Fault::Ok);
         const CliRun run = Write(options.split(' ') + QStringList{"--json"});
         IowKitCloseDevice(held);
         QCOMPARE(run.status, status);

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <deque>
 
 #include "cli/command_line.h"
 #include "cli_table.h"
@@ -127,10 +128,14 @@ class ShowAgreesWithEdidDecode : public QObject {
 class UnitStamps : public QObject {
     Q_OBJECT
 
+  public:
+    explicit UnitStamps(quillon::iow::AdapterRig& rig) : rig_(rig) {}
+
+  private:
     QTemporaryDir dir_;
     QString image_ = dir_.filePath("image.bin"), counter_ = dir_.filePath("counter"),
             log_ = dir_.filePath("units.jsonl");
-    quillon::iow::VirtualAdapter& model_ = quillon::iow::TheVirtualAdapter();
+    quillon::iow::AdapterRig& rig_;
 
     CliRun Write(const QString& options) {
         return RunInProcess(options.split(' ', Qt::SkipEmptyParts) +
@@ -148,7 +153,7 @@ class UnitStamps : public QObject {
 
   private slots:
     void init() {
-        model_.Reset();
+        rig_.Fresh();
         QVERIFY(Put(image_, Bytes(quillon::iow::SampleEdid())) && Put(counter_, "1000\n"));
         QFile::remove(log_);
     }
@@ -188,7 +193,7 @@ class UnitStamps : public QObject {
         }
         QCOMPARE(Write(options).status, 0);
         const QString stamped = dir_.filePath("stamped.bin");
-        QVERIFY(Put(stamped, Bytes(model_.Eeprom().Memory())));
+        QVERIFY(Put(stamped, Bytes(rig_.Model().Eeprom().Memory())));
         const QString report = EdidDecode(stamped);
         for (const QString& field : fields)
             QVERIFY2(FromDecoder(report).contains(field), qPrintable(field + " in " + report));
@@ -237,16 +242,18 @@ int main(int argc, char* argv[]) {
     quillon::iow::VirtualRig rig;
     CliTable table(rig, RunInProcess, false);
     ShowAgreesWithEdidDecode show;
-    UnitStamps stamps;
+    UnitStamps stamps(rig);
     int failures = QTest::qExec(&table, argc, argv) + QTest::qExec(&show, argc, argv) +
                    QTest::qExec(&stamps, argc, argv);
-    std::vector<quillon::iow::VirtualRig> fixtures;  // three fixtures' adapters
-    for (quillon::iow::VirtualAdapter* adapter : quillon::iow::UseVirtualAdapters(3))
-        fixtures.emplace_back(adapter);
-    std::vector<quillon::iow::AdapterRig*> rigs;
-    for (auto& fixture : fixtures) rigs.push_back(&fixture);
-    SeveralAdapters several(rigs, RunInProcess, false);
-    failures += QTest::qExec(&several, argc, argv);
+    {
+        std::deque<quillon::iow::VirtualRig> fixtures;  // three fixtures' adapters
+        for (quillon::iow::VirtualAdapter* adapter : quillon::iow::UseVirtualAdapters(3))
+            fixtures.emplace_back(adapter);
+        std::vector<quillon::iow::AdapterRig*> rigs;
+        for (auto& fixture : fixtures) rigs.push_back(&fixture);
+        SeveralAdapters several(rigs, RunInProcess, false);
+        failures += QTest::qExec(&several, argc, argv);
+    }
     quillon::iow::UseVirtualAdapters(1);
     return failures;
 }

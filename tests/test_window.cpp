@@ -5,7 +5,7 @@
 #include <numeric>
 
 #include "image/byte_cells.h"
-#include "iow/virtual/virtual_backend.h"
+#include "virtual_rig.h"
 #include "window/adapter_info_text.h"
 #include "window/edid_grid.h"
 #include "window/form1.h"
@@ -20,6 +20,7 @@ using quillon::testing::ByteText;
 class TestWindow : public QObject {
     Q_OBJECT
 
+    quillon::iow::VirtualRig rig_;
     std::unique_ptr<Form1> window;
     QWidget* W(const char* name) { return window->findChild<QWidget*>(name); }
     QList<EdidGrid*> Grids() { return {window->hexGrid(), window->charGrid()}; }
@@ -39,7 +40,7 @@ class TestWindow : public QObject {
 
   private slots:
     void init() {  // a fresh window, no adapter plugged in
-        TheVirtualAdapter().Reset();
+        rig_.Fresh();
         TheVirtualAdapter().SetPresent(false);
         Open();
     }
@@ -181,8 +182,8 @@ class TestWindow : public QObject {
                               QGuiApplication::desktopFileName() +
                               ".desktop"));  // the entry that docks and software centres match
         // Only the enable report went out, with no reply read; the adapter was closed again.
-        QCOMPARE(TheVirtualAdapter().TrafficLog().size(), 1u);
-        QCOMPARE(TheVirtualAdapter().TrafficLog()[0].bytes,
+        QCOMPARE(rig_.Link().TrafficLog().size(), 1u);
+        QCOMPARE(rig_.Link().TrafficLog()[0].bytes,
                  (std::vector<std::uint8_t>{1, 1, 0, 0, 0, 0, 0, 0}));
         const IowKitHandle handle = IowKitOpenDevice();
         QVERIFY(handle != 0);

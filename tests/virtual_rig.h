@@ -10,12 +10,15 @@ namespace quillon::iow {
 
 class VirtualRig : public AdapterRig {
   public:
-    explicit VirtualRig(VirtualAdapter* adapter = &TheVirtualAdapter()) : adapter_(adapter) {}
-    VirtualAdapter& Model() override { return *adapter_; }
-    void Fresh() override { adapter_->Reset(); }
+    explicit VirtualRig(VirtualAdapter* adapter = &TheVirtualAdapter()) : link_(*adapter) {
+        SetVirtualLink(*adapter, &link_);
+    }
+    ~VirtualRig() override { SetVirtualLink(link_.Model(), nullptr); }
+    FaultyLink& Link() override { return link_; }
+    void Fresh() override { link_.Reset(); }
 
   private:
-    VirtualAdapter* adapter_;
+    FaultyLink link_;
 };
 
 }  // namespace quillon::iow

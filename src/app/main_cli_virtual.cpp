@@ -1,9 +1,7 @@
 // quillon-cli on the virtual adapter: an emulated IO-Warrior 24 with a 24C02 holding the
 // sample EDID, fresh at every start. For demonstrations and trying out scripts.
 #include "cli/command_line.h"
-#include "iow/virtual/virtual_backend.h"
 
 int main(int argc, char* argv[]) {
-    quillon::iow::TheVirtualAdapter().SetRecording(false);
     return quillon::cli::Main(argc, argv);
 }

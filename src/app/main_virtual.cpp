@@ -8,9 +8,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    quillon::iow::VirtualAdapter& adapter = quillon::iow::TheVirtualAdapter();
-    adapter.SetLatency(std::chrono::milliseconds(3));
-    adapter.SetRecording(false);  // nobody reads the traffic log here
+    quillon::iow::TheVirtualAdapter().SetLatency(std::chrono::milliseconds(3));
     quillon::Form1 window;
     window.show();
     return app.exec();

@@ -128,7 +128,7 @@ bool EmulatedIowarrior::SetUpGadget(std::string& error) {
         WriteFile(gadget_ + "/bcdUSB", "0x0110") &&
         WriteFile(gadget_ + "/strings/0x409/manufacturer", "Code Mercenaries") &&
         WriteFile(gadget_ + "/strings/0x409/product", Iow56() ? "IOWarrior56" : "IOWarrior24") &&
-        WriteFile(gadget_ + "/strings/0x409/serialnumber", model_.SerialNumber()) &&
+        WriteFile(gadget_ + "/strings/0x409/serialnumber", link_.Model().SerialNumber()) &&
         WriteFile(gadget_ + "/configs/c.1/MaxPower", "100");
     if (!set)
         return error = std::string("configfs refused the gadget: ") + std::strerror(errno), false;
@@ -219,7 +219,7 @@ void EmulatedIowarrior::WaitIdle() {
     for (int waited = 0; waited < 5000 && OnBus(); ++waited) {
         pollfd p{ep0_, POLLIN, 0};
         bool busy = handling_ != 0 || (!holding_ && poll(&p, 1, 0) != 0);
-        if (Iow56() && model_.TakingReports())
+        if (Iow56() && link_.TakingReports())
             busy = busy || !reading_ || reportsHandled_ != std::exchange(handled, reportsHandled_);
         quietMs = busy ? 0 : quietMs + 1;
         if (quietMs >= (Iow56() ? kQuietMsIow56 : 1)) return;
@@ -272,7 +272,7 @@ void EmulatedIowarrior::HandleSetup(const void* raw) {
         (void)!read(ep0_, buffer, 0);  // the status stage
     } else if (setup.bRequestType == classOut && setup.bRequest == kHidSetReport && !Iow56() &&
                length > 0 && length <= sizeof buffer) {
-        if (!model_.TakingReports()) {  // hung: held until the host gives up on it
+        if (!link_.TakingReports()) {  // hung: held until the host gives up on it
             std::uint64_t count;
             (void)!read(events_, &count, sizeof count);
             holding_ = true;
@@ -290,12 +290,12 @@ void EmulatedIowarrior::HandleSetup(const void* raw) {
 // An I2C report for the model; its reply goes into the queue.
 void EmulatedIowarrior::HandleReport(std::uint8_t* bytes, std::size_t length) {
     std::vector<std::uint8_t> report(bytes, bytes + length);
-    report.resize(static_cast<std::size_t>(model_.ReportBytes(1)), 0);
-    std::vector<VirtualAdapter::Reply> replies;
+    report.resize(static_cast<std::size_t>(link_.Model().ReportBytes(1)), 0);
+    std::vector<AdapterLink::Reply> replies;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (model_.TakingReports())
-        model_.Receive(1, report.data(), report.size(), Clock::now(), replies);
-    if (!model_.Connected()) {
+    if (link_.TakingReports())
+        link_.Receive(1, report.data(), report.size(), Clock::now(), replies);
+    if (!link_.Connected()) {
         lostByModel_ = true;  // the model pulled its plug: so does the gadget
         running_ = false;
     } else {
@@ -309,7 +309,7 @@ void EmulatedIowarrior::HandleReport(std::uint8_t* bytes, std::size_t length) {
 void EmulatedIowarrior::ReportLoop() {
     std::uint8_t buffer[64];
     while (running_) {
-        if (endpoints_[3] < 0 || !model_.TakingReports()) {
+        if (endpoints_[3] < 0 || !link_.TakingReports()) {
             usleep(2000);
             continue;
         }
@@ -336,7 +336,7 @@ void EmulatedIowarrior::ReplyLoop() {
     while (running_) {
         wake_.wait(lock, [this] { return !running_ || (!queue_.empty() && endpoints_[1] >= 0); });
         if (!running_) return;
-        const VirtualAdapter::Reply reply = queue_.front();
+        const AdapterLink::Reply reply = queue_.front();
         queue_.pop_front();
         lock.unlock();
         std::this_thread::sleep_until(reply.readyAt);

@@ -6,9 +6,9 @@
 // interrupt-in endpoint. An IO-Warrior 24 (0x1501, 8-byte I2C reports) takes its reports as HID
 // SET_REPORT requests on ep0; an IO-Warrior 56 (0x1503, 64-byte reports) on an interrupt-out
 // endpoint per interface, where the driver keeps up to four writes in flight. Behind interface 1
-// sits the emulated adapter and its 24C02, the same model the virtual backend uses, with its
-// faults. A stopped model hangs as a hung chip does: an IOW24 leaves each SET_REPORT without its
-// data stage until the driver's own time-out cancels it, an IOW56 stops reading its
+// sits the emulated adapter and its 24C02, the same model the virtual backend uses, behind the
+// same faulty link. A stopped link hangs as a hung chip does: an IOW24 leaves each SET_REPORT
+// without its data stage until the driver's own time-out cancels it, an IOW56 stops reading its
 // interrupt-out endpoint, so that the driver's writes stay in flight.
 //
 // Runs in the test VM only (configfs at /sys/kernel/config, dummy_hcd loaded with num=3, one
@@ -22,15 +22,15 @@
 #include <string>
 #include <thread>
 
-#include "iow/virtual/virtual_adapter.h"
+#include "faulty_link.h"
 
 namespace quillon::iow {
 
 class EmulatedIowarrior {
   public:
     // `udc`: which of dummy_hcd's controllers (dummy_udc.N) carries the adapter.
-    EmulatedIowarrior(VirtualAdapter& model, std::uint32_t productId, int udc = 0)
-        : model_(model), productId_(productId), udc_(udc) {}
+    EmulatedIowarrior(FaultyLink& link, std::uint32_t productId, int udc = 0)
+        : link_(link), productId_(productId), udc_(udc) {}
     ~EmulatedIowarrior() { Unplug(); }
 
     // Presents the adapter and waits until the driver has made both its nodes; false (with
@@ -59,7 +59,7 @@ class EmulatedIowarrior {
     void StopWaiting();
     void Close();
 
-    VirtualAdapter& model_;
+    FaultyLink& link_;
     std::uint32_t productId_;
     int udc_;
     std::string gadget_, mount_;  // the gadget's configfs folder, the function's mount point
@@ -76,7 +76,7 @@ class EmulatedIowarrior {
     std::thread control_, reports_, replies_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<VirtualAdapter::Reply> queue_;
+    std::deque<AdapterLink::Reply> queue_;
 };
 
 }  // namespace quillon::iow

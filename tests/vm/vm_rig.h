@@ -1,7 +1,7 @@
 #pragma once
 
-// The emulated IO-Warrior of the test VM as an adapter rig: the tests set faults on the
-// model, and the emulator follows it onto the bus and off again.
+// The emulated IO-Warrior of the test VM as an adapter rig: the tests set faults on its link,
+// and the emulator follows the model onto the bus and off again.
 
 #include <cstdio>
 
@@ -16,9 +16,9 @@ class VmRig : public AdapterRig {
     // `udc`: which of dummy_hcd's controllers carries it; its serial number 0000A5E1 on the
     // first, 0000A5E2 on the second...
     explicit VmRig(std::uint32_t productId, int udc = 0)
-        : productId_(productId), emulator_(model_, productId, udc) {
+        : productId_(productId), emulator_(link_, productId, udc) {
         model_.SetSerialNumber("0000A5E" + std::to_string(udc + 1));
-        model_.Reset(Kind());
+        link_.Reset(Kind());
         model_.SetConnectionWatcher([this] { Follow(); });
         Follow();
     }
@@ -26,13 +26,13 @@ class VmRig : public AdapterRig {
         model_.SetConnectionWatcher(nullptr);
         emulator_.Unplug();
     }
-    VirtualAdapter& Model() override {
+    FaultyLink& Link() override {
         emulator_.WaitIdle();
-        return model_;
+        return link_;
     }
     void Fresh() override {
         emulator_.Unplug();
-        model_.Reset(Kind());  // plugs it in again, through the watcher
+        link_.Reset(Kind());  // plugs it in again, through the watcher
     }
     bool SeesReads() const override { return false; }
     bool Ready() const { return emulator_.OnBus(); }
@@ -43,7 +43,7 @@ class VmRig : public AdapterRig {
                                                            : VirtualAdapter::Kind::Iow24;
     }
     void Follow() {
-        if (!model_.Connected()) return emulator_.Unplug();
+        if (!link_.Connected()) return emulator_.Unplug();
         if (emulator_.OnBus()) return;
         emulator_.Unplug();  // what is left of an adapter its model pulled
         std::string error;
@@ -52,6 +52,7 @@ class VmRig : public AdapterRig {
 
     std::uint32_t productId_;
     VirtualAdapter model_;
+    FaultyLink link_{model_};
     EmulatedIowarrior emulator_;
 };
 

@@ -59,7 +59,8 @@ class Eeprom24C02 : public I2cDevice {
     Eeprom24C02() { memory_.fill(0xFF); }
 
     bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const override {
-        return (addressByte & 0xFE) == kAddressByte && now >= busyUntil_;
+        return (addressByte & 0xFE) == kAddressByte && now >= busyUntil_ &&
+               refused_.count(addressByte) == 0;
     }
     void Start(bool reading) override { expectingWordAddress_ = !reading; }
     bool Write(std::uint8_t value) override {
@@ -93,11 +94,21 @@ class Eeprom24C02 : public I2cDevice {
     // bit wrong (kCorruptedBit flipped).
     static constexpr std::uint8_t kCorruptedBit = 0x10;
     void SetWriteProtected(bool on) { writeProtected_ = on; }
+    // An address byte the memory never acknowledges (a broken line, or no memory at all).
+    void Refuse(std::uint8_t addressByte) { refused_.insert(addressByte); }
     void SetCorruptedOffsets(std::set<std::uint8_t> offsets) { corrupted_ = std::move(offsets); }
     // The 128-byte variant; switched on, it holds the lower half of what it held.
     void SetHoldsOneBlock(bool on) {
         oneBlock_ = on;
         if (on) std::copy_n(memory_.begin(), 128, memory_.begin() + 128);
+    }
+    // A sound memory of the usual kind again; what it holds stays.
+    void ClearFaults() {
+        writeCycle_ = kDefaultWriteCycle;
+        pageMask_ = kDefaultPageBytes - 1;
+        writeProtected_ = oneBlock_ = false;
+        corrupted_.clear();
+        refused_.clear();
     }
 
   private:
@@ -114,7 +125,7 @@ class Eeprom24C02 : public I2cDevice {
     Clock::duration writeCycle_ = kDefaultWriteCycle;
     bool writeProtected_ = false;
     bool oneBlock_ = false;
-    std::set<std::uint8_t> corrupted_;
+    std::set<std::uint8_t> corrupted_, refused_;
 };
 
 }  // namespace quillon::iow

@@ -24,8 +24,9 @@ constexpr std::size_t kQueuedReplies = 15;
 // One emulated adapter and what the driver would keep for it.
 struct Slot {
     VirtualAdapter adapter;
+    AdapterLink* link = &adapter;  // what the host meets: the adapter, or a test's faulty link
     bool open = false;  // one open file per adapter, as the driver allows
-    std::deque<VirtualAdapter::Reply> replies;
+    std::deque<AdapterLink::Reply> replies;
     ReplySync sync{static_cast<int>(kDefaultTimeoutMs)};
     std::uint32_t plugCount = 0;  // of the adapter whose replies are queued
 };
@@ -41,15 +42,15 @@ Slots& TheSlots() {
 }
 
 // Sleeps until `until`, unless the adapter's time-outs are to end at once.
-void WaitUntil(const VirtualAdapter& adapter, Clock::time_point until) {
-    if (!adapter.InstantTimeouts()) std::this_thread::sleep_until(until);
+void WaitUntil(const AdapterLink& link, Clock::time_point until) {
+    if (!link.InstantTimeouts()) std::this_thread::sleep_until(until);
 }
 
 class VirtualQueue : public ReportQueue {
   public:
     explicit VirtualQueue(Slot& slot) : slot_(slot) {}
     Take TryTake(std::vector<std::uint8_t>& report) override {
-        if (!slot_.adapter.Connected()) return Take::Gone;
+        if (!slot_.link->Connected()) return Take::Gone;
         auto& replies = slot_.replies;
         const auto now = Clock::now();
         std::size_t arrived = 0;
@@ -61,14 +62,14 @@ class VirtualQueue : public ReportQueue {
         return Take::Got;
     }
     Wait WaitQueued(int timeoutMs) override {
-        if (!slot_.adapter.Connected()) return Wait::Gone;
+        if (!slot_.link->Connected()) return Wait::Gone;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         auto& replies = slot_.replies;
         if (!replies.empty() && replies.front().readyAt <= deadline) {
             std::this_thread::sleep_until(replies.front().readyAt);
             return Wait::Ready;
         }
-        WaitUntil(slot_.adapter, deadline);
+        WaitUntil(*slot_.link, deadline);
         return Wait::TimedOut;
     }
 
@@ -100,20 +101,20 @@ class OpenVirtualAdapter final : public OpenAdapter {
 
     std::uint32_t Write(std::uint32_t pipe, const std::uint8_t* buffer,
                         std::uint32_t length) override {
-        auto& adapter = slot_.adapter;
+        AdapterLink& link = *slot_.link;
         VirtualQueue queue(slot_);
         if (pipe == kIowPipeI2c && !slot_.sync.BeforeRequest(queue)) return 0;
-        if (adapter.Connected() && !adapter.TakingReports()) {
+        if (link.Connected() && !link.TakingReports()) {
             // The write does not complete: it fails once the time-out has passed.
-            WaitUntil(adapter, Clock::now() + std::chrono::milliseconds(timeoutMs_.load()));
+            WaitUntil(link, Clock::now() + std::chrono::milliseconds(timeoutMs_.load()));
             return 0;
         }
-        const auto reportBytes = static_cast<std::uint32_t>(adapter.ReportBytes(pipe));
+        const auto reportBytes = static_cast<std::uint32_t>(slot_.adapter.ReportBytes(pipe));
         if (length > reportBytes) return 0;
         std::vector<std::uint8_t> report(buffer, buffer + length);
         report.resize(reportBytes, 0);
-        std::vector<VirtualAdapter::Reply> replies;
-        if (!adapter.Receive(pipe, report.data(), report.size(), Clock::now(), replies)) return 0;
+        std::vector<AdapterLink::Reply> replies;
+        if (!link.Receive(pipe, report.data(), report.size(), Clock::now(), replies)) return 0;
         if (pipe == kIowPipeI2c) {
             slot_.sync.RequestSent(buffer[0]);
             for (auto& reply : replies) slot_.replies.push_back(std::move(reply));
@@ -124,8 +125,8 @@ class OpenVirtualAdapter final : public OpenAdapter {
     std::uint32_t Read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length) override {
         const int timeoutMs = static_cast<int>(timeoutMs_.load());
         if (pipe != kIowPipeI2c) {  // the IO ports never report here: the read times out
-            if (slot_.adapter.Connected())
-                WaitUntil(slot_.adapter, Clock::now() + std::chrono::milliseconds(timeoutMs));
+            if (slot_.link->Connected())
+                WaitUntil(*slot_.link, Clock::now() + std::chrono::milliseconds(timeoutMs));
             return 0;
         }
         VirtualQueue queue(slot_);
@@ -134,7 +135,7 @@ class OpenVirtualAdapter final : public OpenAdapter {
         const std::uint32_t count =
             std::min<std::uint32_t>(length, static_cast<std::uint32_t>(reply.size()));
         std::copy_n(reply.begin(), count, buffer);
-        slot_.adapter.RecordRead(pipe, buffer, count);
+        slot_.link->Delivered(pipe, buffer, count);
         return count;
     }
 
@@ -147,9 +148,9 @@ class OpenVirtualAdapter final : public OpenAdapter {
 // Opens `slot` if it is there and free: a new adapter since the last open has nothing queued.
 // The caller holds the open mutex.
 std::unique_ptr<OpenAdapter> TryOpen(Slot& slot) {
-    if (!slot.adapter.Connected() || slot.open) return nullptr;
-    if (slot.plugCount != slot.adapter.PlugCount()) {
-        slot.plugCount = slot.adapter.PlugCount();
+    if (!slot.link->Connected() || slot.open) return nullptr;
+    if (slot.plugCount != slot.link->PlugCount()) {
+        slot.plugCount = slot.link->PlugCount();
         slot.replies.clear();
         slot.sync.SetOutstanding(false);
     }
@@ -164,7 +165,7 @@ class VirtualBackend final : public AdapterBackend {
         const std::lock_guard lock(backend.openMutex);
         std::vector<AttachedAdapter> attached;
         for (const Slot& slot : backend.slots)
-            if (slot.adapter.Connected())
+            if (slot.link->Connected())
                 attached.push_back(
                     {slot.adapter.SerialNumber(), slot.adapter.ProductId(),
                      slot.open ? AttachedAdapter::Access::Held : AttachedAdapter::Access::Free});
@@ -197,6 +198,11 @@ class VirtualBackend final : public AdapterBackend {
 }  // namespace
 
 VirtualAdapter& TheVirtualAdapter() { return TheSlots().slots.front().adapter; }
+
+void SetVirtualLink(VirtualAdapter& adapter, AdapterLink* link) {
+    for (Slot& slot : TheSlots().slots)
+        if (&slot.adapter == &adapter) slot.link = link != nullptr ? link : &adapter;
+}
 
 std::vector<VirtualAdapter*> UseVirtualAdapters(int count) {
     Slots& backend = TheSlots();

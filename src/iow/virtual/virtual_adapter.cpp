@@ -36,81 +36,24 @@ void VirtualAdapter::Reset(Kind kind) {
     eeprom->Memory() = SampleEdid();
     eeprom_ = eeprom.get();
     devices_.push_back(std::move(eeprom));
-    current_ = nullptr;
-    ClearFaults();
-    instantTimeouts_ = false;
     latency_ = {};
     lastReadyAt_ = {};
-    i2cEnabled_ = false;
-    traffic_.clear();
-    recording_ = true;
-}
-
-void VirtualAdapter::ClearFaults() {
-    if (unplugged_ || !present_) PowerOn();
+    PowerCycle();
     present_ = true;
-    unplugged_ = false;
-    takingReports_ = true;
-    unplugAfter_ = -1;
-    exchanges_ = 0;
-    dropReplies_ = 0;
-    dropEvery_ = 0;
-    dropAfter_ = -1;
-    shortenAfter_ = -1;
-    stopAfter_ = -1;
-    actionAfter_ = -1;
-    action_ = nullptr;
-    refused_.clear();
-    eeprom_->SetWriteCycle(Eeprom24C02::kDefaultWriteCycle);
-    eeprom_->SetWriteProtected(false);
-    eeprom_->SetCorruptedOffsets({});
-    eeprom_->SetHoldsOneBlock(false);
-    eeprom_->SetPageBytes(Eeprom24C02::kDefaultPageBytes);
     if (connectionWatcher_) connectionWatcher_();
-}
-
-void VirtualAdapter::RecordRead(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length) {
-    if (!recording_) return;
-    traffic_.push_back(
-        {Traffic::Direction::Read, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
 }
 
 bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
                              Clock::time_point now, std::vector<Reply>& replies) {
     replies.clear();
-    if (!Connected() || !takingReports_ || pipe > 1 ||
-        length != static_cast<std::size_t>(ReportBytes(pipe))) {
+    if (!present_ || pipe > 1 || length != static_cast<std::size_t>(ReportBytes(pipe))) {
         return false;
-    }
-    if (pipe == 1 && unplugAfter_ >= 0 && exchanges_ >= unplugAfter_) {
-        unplugged_ = true;
-        ++plugs_;
-        return false;
-    }
-    if (pipe == 1 && stopAfter_ >= 0 && exchanges_ >= stopAfter_) {
-        takingReports_ = false;
-        return false;
-    }
-    if (recording_) {
-        traffic_.push_back(
-            {Traffic::Direction::Written, pipe, std::vector<std::uint8_t>(bytes, bytes + length)});
     }
     if (pipe == 0) {
         return true;  // IO port reports: taken, never answered
     }
-    if (++exchanges_ == actionAfter_ && action_) action_();
-    for (const Report& answer : HandleI2cRequest(Report(bytes, bytes + length), now)) {
-        if (dropReplies_ != 0) {
-            if (dropReplies_ > 0) --dropReplies_;
-            continue;
-        }
-        if (dropAfter_ >= 0 && dropAfter_-- == 0) continue;
-        if (dropEvery_ > 0 && ++repliesSinceDropEvery_ % dropEvery_ == 0) continue;
+    for (const Report& answer : HandleI2cRequest(Report(bytes, bytes + length), now))
         replies.push_back(Reply{answer, ReadyAt(now)});
-        if (answer[0] == kReportRead && shortenAfter_ >= 0 && shortenAfter_-- == 0 &&
-            (answer[1] & ~kReplyError) > 0)
-            --replies.back().bytes[1];
-    }
     return true;
 }
 
@@ -129,9 +72,6 @@ Clock::time_point VirtualAdapter::ReadyAt(Clock::time_point now) {
 }
 
 I2cDevice* VirtualAdapter::Addressed(std::uint8_t addressByte, Clock::time_point now) {
-    if (refused_.count(addressByte) != 0) {
-        return nullptr;
-    }
     for (auto& device : devices_) {
         if (device->Acknowledges(addressByte, now)) {
             return device.get();

@@ -15,4 +15,8 @@ VirtualAdapter& TheVirtualAdapter();
 // fixtures; set up before the threads that use them start.
 std::vector<VirtualAdapter*> UseVirtualAdapters(int count);
 
+// Puts `link` between the host and `adapter` (nullptr: nothing), for tests that break the link.
+// Set up while the adapter is closed.
+void SetVirtualLink(VirtualAdapter& adapter, AdapterLink* link);
+
 }  // namespace quillon::iow
