@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     image.fill(0x5A);
     const quillon::LoadOutcome outcome = quillon::LoadXmlImageFromMemory(
         std::string_view(reinterpret_cast<const char*>(data), size), image);
-    if (std::holds_alternative<std::monostate>(outcome)) return 0;
+    if (std::holds_alternative<quillon::ImageLoaded>(outcome)) return 0;
     if (const auto* failure = std::get_if<quillon::ParserFailure>(&outcome)) {
         if (failure->reason.empty()) std::abort();
     } else if (const auto* error = std::get_if<quillon::FileError>(&outcome)) {

@@ -118,8 +118,12 @@ inline const CliRow kOwnRows[] = {
      .message = "The memory did not answer", .vm = 1, .fault = ShortChunk, .param = 2,
      .flagged = Flagged::Some},
     {.name = "write, pages refused past the poll limit", .args = "write --yes image.bin",
-     .status = 3, .message = "The memory did not answer", .vm = 1, .fault = Cycle, .param = 30,
+     .status = 3, .message = "The memory did not answer", .vm = 1, .fault = Cycle, .param = 120,
      .flagged = Flagged::Some},
+    // A 24LC21A's write cycle at an IO-Warrior 24's pace: polling has three attempts at least.
+    {.name = "write, paced, a 10 ms write cycle", .args = "write --yes image.bin", .status = 0,
+     .message = "Wrote", .vm = 1, .fault = Cycle, .param = 10, .flagged = Flagged::Nothing,
+     .also = Paced},
     {.name = "write, a memory of 4-byte pages", .args = "write --yes image.bin", .status = 4,
      .message = "%1 bytes did not hold", .vm = 1, .fault = SmallPages},
     {.name = "write 4-byte pages into it", .args = "write --yes --page-bytes 4 image.bin",
@@ -176,6 +180,27 @@ inline const CliRow kOwnRows[] = {
     {.name = "read without a file", .args = "read", .status = 1, .message = "read takes one FILE"},
     {.name = "128 or 256 bytes only", .args = "read --bytes 100 read.bin", .status = 1,
      .message = "--bytes takes 128 or 256"},
+    // A file is written and verified as the blocks it holds, never padded nor cut.
+    {.name = "write a 128-byte image", .args = "write --yes block0.bin", .status = 0,
+     .message = "Wrote and verified 128 bytes", .flagged = Flagged::Nothing},
+    {.name = "verify a 128-byte image", .args = "verify block0.bin", .status = 0,
+     .message = "The memory holds"},
+    {.name = "write 256 bytes of a 128-byte image", .args = "write --yes --bytes 256 block0.bin",
+     .status = 5, .message = "Too short for --bytes 256"},
+    {.name = "write an EDID of three blocks", .args = "write --yes three.bin", .status = 5,
+     .message = "Larger than the memory"},
+    {.name = "write a file of 200 bytes", .args = "write --yes short.bin", .status = 5,
+     .message = "Not whole blocks"},
+    // Each address is probed once, for writing: a memory probed for reading would hold the bus.
+    {.name = "scan, a device just past the memory", .args = "scan", .vm = 1, .fault = Device51,
+     .found = "A0 A1 A2 A3"},
+    {.name = "scan, A0 refused", .args = "scan", .status = 3, .message = "No Devices found",
+     .fault = RefuseA0, .found = ""},
+    {.name = "read, pull-ups off", .args = "read --no-pull-ups read.bin", .message = "Read 256",
+     .vm = 1, .flagged = Flagged::Nothing},
+    {.name = "read, arbitration lost once", .args = "read read.bin", .status = 3,
+     .message = "The memory did not answer", .vm = 2, .fault = ArbitrationLost, .param = 1,
+     .flagged = Flagged::Some},
 };
 // clang-format on
 
@@ -242,8 +267,9 @@ class CliTable : public QObject {
 
     // The files of the row's folder: made by initTestCase, or by the program.
     inline static const QStringList kFolderFiles{
-        "image.bin",   "other.bin", "image.xml", "bad.xml",  "none.xml",   "zeros.bin",
-        "counter.txt", "words.txt", "fifo.bin",  "read.bin", "units.jsonl"};
+        "image.bin",   "other.bin",   "image.xml", "bad.xml",  "none.xml",
+        "zeros.bin",   "counter.txt", "words.txt", "fifo.bin", "read.bin",
+        "units.jsonl", "block0.bin",  "three.bin", "short.bin"};
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
         QVERIFY(testing::Put(Path(name), bytes));
@@ -262,6 +288,9 @@ class CliTable : public QObject {
         Put("bad.xml", "<DATAOBJ><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></DATAOBJ>");
         Put("none.xml", "<EDID><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></EDID>");
         Put("zeros.bin", QByteArray(256, 0));
+        Put("block0.bin", Bytes(sample_).left(128));
+        Put("three.bin", Bytes(sample_) + Bytes(sample_).mid(128));
+        Put("short.bin", Bytes(sample_).left(200));
         Put("counter.txt", "1000\n");
         Put("words.txt", "next\n");
         QCOMPARE(::mkfifo(Path("fifo.bin").toLocal8Bit().constData(), 0600), 0);
@@ -333,6 +362,7 @@ class CliTable : public QObject {
                 found << address.toInt(nullptr, 16);
             QCOMPARE(json["acknowledged"].toArray(), found);
         }
+        if (arguments.contains("--no-pull-ups")) QVERIFY(!rig_.Model().PullUpsOn());
         if (arguments[0] == "info" && row.status == 0) {
             QCOMPARE(json["product_id"].toInt(), int(rig_.ProductId()));
             QCOMPARE(json["adapters"].toInt(), 1);
@@ -357,14 +387,17 @@ class CliTable : public QObject {
             arguments.rbegin(), arguments.rend(),
             [&](const QString& word) { return word.startsWith(dir_.path()); });
         const qsizetype bytes = arguments.indexOf("--bytes");
-        const int count = bytes < 0 ? kEdidBytes : arguments.value(bytes + 1).toInt();
+        const int count = bytes >= 0 ? arguments.value(bytes + 1).toInt()
+                          : command == "read"
+                              ? kEdidBytes
+                              : int(std::min<qint64>(QFileInfo(path).size(), kEdidBytes));
         const QJsonArray failed = json["failed"].toArray(), differing = json["differing"].toArray();
         QStringList wrong;
         if (status != 6 && status != (!failed.isEmpty() ? 3 : !differing.isEmpty() ? 4 : 0))
             wrong << "status not as the lists give it";
         EdidImage meant = memory;  // a read delivers the memory: its file, checked below
         if (command != "read" &&
-            !std::holds_alternative<std::monostate>(LoadImageFile(path.toStdString(), meant)))
+            !std::holds_alternative<ImageLoaded>(LoadImageFile(path.toStdString(), meant)))
             return {"the file does not load"};
         // A stamped unit: where a stamp goes (bytes 12..17, the serial number descriptor's text,
         // the checksums) the bytes meant are those listed as expected, else those the memory

@@ -11,8 +11,8 @@
 #include <QStringList>
 #include <atomic>
 
-#include "image_bytes.h"
 #include "faulty_link.h"
+#include "image_bytes.h"
 
 namespace quillon::testing {
 
@@ -20,7 +20,7 @@ namespace quillon::testing {
 enum class Fault {
     Ok, Absent, Unplug, Drop, DropEvery, RefuseA0, RefuseA1, NoMemory, Cycle, Protected, Flipped,
     OneBlock, Spoil, Fill, Late, Stopped, Device0, LoseChunk, SmallPages, StopMidway, Interrupt,
-    Paced, Iow56, ShortChunk
+    Paced, Iow56, ShortChunk, ArbitrationLost, Device51
 };
 // clang-format on
 
@@ -33,6 +33,8 @@ inline std::atomic<pid_t> interruptedProcess{0};
 // `param`; ShortChunk: the one after `param` counts a byte short), milliseconds (Cycle) or names an
 // offset (Spoil) or a value (Fill). Ok sets nothing. SmallPages: a memory with 4-byte pages. Paced:
 // replies at the adapter's pace. Iow56: the adapter an IO-Warrior 56 (64-byte reports).
+// ArbitrationLost: the read reply after `param` says so. Device51: a device at 0x51 (A2, A3),
+// just past the memory.
 inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
     using enum Fault;
     iow::VirtualAdapter& model = link.Model();
@@ -87,6 +89,10 @@ inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
             return model.SetPaced(true);
         case Iow56:
             return model.SetKind(iow::VirtualAdapter::Kind::Iow56);
+        case ArbitrationLost:
+            return link.LoseArbitrationAfter(param);
+        case Device51:
+            return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0xA2));
         case Ok:
             return;
     }
@@ -149,6 +155,8 @@ inline const DeviceRow kRows[] = {
     {.name = "read, late replies", .op = Read, .fault = Late, .flagged = All, .runs = kAll},
     {.name = "read, adapter stopped", .op = Read, .fault = Stopped, .flagged = All,
      .runs = kCli | kWindowVm | kCliVm},
+    {.name = "read, arbitration lost once", .op = Read, .fault = ArbitrationLost, .param = 1,
+     .flagged = Some, .runs = kBoth, .also = Iow56},
     {.name = "write", .op = Write, .runs = kAll},
     {.name = "write 128 leaves block 2", .op = Write128, .runs = kBoth},
     {.name = "write, 128-byte memory", .op = Write, .fault = OneBlock, .flagged = Differ,
@@ -176,8 +184,11 @@ inline const DeviceRow kRows[] = {
     {.name = "scan", .op = Scan, .runs = kAll, .sent = 257, .found = "A0 A1"},
     {.name = "scan, byte 0 answers", .op = Scan, .fault = Device0, .runs = kBoth, .sent = 257,
      .found = "0 1 A0 A1"},
-    {.name = "scan, A0 refused", .op = Scan, .fault = RefuseA0, .runs = kBoth, .sent = 257,
+    {.name = "scan, A0 refused", .op = Scan, .fault = RefuseA0, .runs = kWindow, .sent = 257,
      .found = "A1"},
+    // Probed for reading, the memory holds the bus (its byte 0 is 0x00): the next probe fails.
+    {.name = "scan, a device just past the memory", .op = Scan, .fault = Device51,
+     .runs = kWindow, .sent = 257, .found = "A0 A1 A3"},
     {.name = "scan, no memory", .op = Scan, .fault = NoMemory, .runs = kBoth | kWindowVm,
      .sent = 257, .found = ""},
     {.name = "scan, every reply lost", .op = Scan, .fault = Drop, .param = -1, .flagged = Some,

@@ -59,6 +59,9 @@ class FaultyLink final : public AdapterLink {
     // The read reply after the next `skipped` ones counts one byte fewer than it was asked for
     // (a chunk cut short), with no error flag.
     void ShortenReplyAfter(int skipped) { faults_.shortenAfter = skipped; }
+    // The read reply after the next `skipped` ones says that arbitration was lost (an IO-Warrior
+    // 56's flag), its bytes another master's.
+    void LoseArbitrationAfter(int skipped) { faults_.arbitrationAfter = skipped; }
     // The adapter's USB side hangs: writes do not complete.
     void SetTakingReports(bool taking) { faults_.taking = taking; }
     void SetInstantTimeouts(bool instant) { instantTimeouts_ = instant; }
@@ -89,10 +92,14 @@ class FaultyLink final : public AdapterLink {
         if (pipe != 1) return true;
         if (faults_.actionAfter-- == 1 && faults_.action) faults_.action();
         std::erase_if(replies, [this](const Reply&) { return Lost(); });
-        for (Reply& reply : replies)
-            if (reply.bytes[0] == kReportRead && faults_.shortenAfter-- == 0 &&
-                (reply.bytes[1] & 0x7F) > 0)
-                --reply.bytes[1];
+        for (Reply& reply : replies) {
+            if (reply.bytes[0] != kReportRead) continue;
+            if (faults_.shortenAfter-- == 0 && (reply.bytes[1] & 0x7F) > 0) --reply.bytes[1];
+            if (faults_.arbitrationAfter-- == 0) {
+                reply.bytes[1] |= 0x40;
+                std::fill(reply.bytes.begin() + 2, reply.bytes.end(), 0xFF);
+            }
+        }
         return true;
     }
 
@@ -112,7 +119,7 @@ class FaultyLink final : public AdapterLink {
         int unplugAfter = -1, stopAfter = -1, actionAfter = -1;
         std::function<void()> action;
         int dropReplies = 0, dropAfter = -1, dropEvery = 0, repliesSinceDropEvery = 0;
-        int shortenAfter = -1;
+        int shortenAfter = -1, arbitrationAfter = -1;
         bool taking = true;
     };
     VirtualAdapter& model_;

@@ -7,10 +7,11 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include "faulty_link.h"
+#include "iic/i2c_report.h"
 #include "iic/iic.h"
 #include "iow/iowkit.h"
 #include "iow/report_size.h"
-#include "faulty_link.h"
 
 namespace quillon::iow {
 
@@ -78,7 +79,8 @@ class IowKitContract : public QObject {
     // memory holds VV ("sample": the sample byte). Before r or w, what runs while the first
     // request is out: y notes the traffic so far, n refuses (the exchange is abandoned), l makes
     // the replies late. Faults: drop<n> (-1: all), refuse<AA>, unplug<n>, latency<ms>,
-    // cycle<ms>, stop, start, replug (plugged in again, I2C off). Settings: timeout<ms>,
+    // cycle<ms>, stop, start, replug (plugged in again, I2C off); xFF: a write report with flags
+    // FF, which gets no reply. Settings: timeout<ms>,
     // instant; reopen (closed and opened again). Checks: traffic=<W and R>, sent=<reports>,
     // seen=<traffic noted, comma-separated>, under<ms> and over<ms> since the script began or
     // since the last t0.
@@ -97,6 +99,11 @@ class IowKitContract : public QObject {
         if (step == "stop" || step == "start") return link().SetTakingReports(step == "start");
         if (step == "instant") return link().SetInstantTimeouts(true);
         if (step == "t0") return void(timer_.start());
+        if (step.startsWith('x')) {  // a write report with flags XX to A0: no reply comes
+            Bytes report{kReportI2cWrite, hex(step.mid(1)), 0xA0, 0, 0, 0, 0, 0};
+            IowKitWrite(handle_, kIowPipeI2c, report.data(), 8);
+            return check(IowKitRead(handle_, kIowPipeI2c, report.data(), 8) == 0);
+        }
         if (step.startsWith("traffic="))
             return check(Pattern() == step.mid(8).remove(rig_.SeesReads() ? "" : "R"));
         if (step.startsWith("sent=")) return check(Written() == step.mid(5));
@@ -160,7 +167,8 @@ class IowKitContract : public QObject {
         row("the whole memory reads back", "r00 r01 r7E r7F r80 rA5 rFE rFF");
         row("polling rides out the write cycle",
             "latency0 w00=C0 w01=C1 w02=C2 w03=C3 r00=C0 r03=C3");
-        row("a write cycle beyond the poll limit", "cycle200 w01=11 t0 w02=22! over19 m02=sample");
+        row("a write cycle beyond the poll limit", "cycle200 w01=11 t0 w02=22! over49 m02=sample");
+        row("a write report the chip ignores gets no reply", "timeout60 x80 xBF r05");
         row("lost replies fail, then work again",
             "instant cycle0 drop1 r09! r09 drop1 pA0! drop1 w04=04! w04=04");
         row("a refused address fails", "refuseA0 w04=05! m04=sample r04! pA1 pA0!");

@@ -120,7 +120,7 @@ int Severity(int status) {
 // A command on the adapters it is given (one when none is named), one thread each; or on none.
 // Every adapter's outcome is recorded and printed the same way, a write declined included.
 // Returns the worst status.
-int Run(const Request& request, Console& console) {
+int Run(Request request, Console& console) {
     const CommandEntry& entry = *request.entry;
     if (entry.adapters == AdapterUse::None) {
         const CommandResult listed = List();

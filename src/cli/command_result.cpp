@@ -124,8 +124,9 @@ QStringList Words(const CommandResult& outcome) {
         lines << QString("block %1: checksum %2")
                      .arg(block)
                      .arg(std::ranges::count(*outcome.badBlocks, block) ? "bad" : "good");
-    for (std::uint8_t address : outcome.acknowledged.value_or(std::vector<std::uint8_t>{}))
-        lines << Hex(address);
+    const auto& acknowledged = outcome.acknowledged.value_or(std::vector<std::uint8_t>{});
+    for (std::size_t k = 0; k + 1 < acknowledged.size(); k += 2)  // write and read address byte
+        lines << Hex(acknowledged[k]) + " " + Hex(acknowledged[k + 1]);
     if (const auto& info = outcome.info)
         lines << QString("adapters: %1").arg(info->adapters)
               << "product id: " + ProductText(info->productId)

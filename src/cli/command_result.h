@@ -28,6 +28,7 @@ struct Request {
     const CommandEntry* entry = nullptr;  // the command's row of the table
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
+    bool byteCountGiven = false;  // by --bytes; else a file's length gives it
     bool yes = false;
     bool json = false;     // the outcome as JSON, else in words
     QStringList adapters;  // serial numbers; empty: the first free one
@@ -39,6 +40,7 @@ struct Request {
     QString counterFile;        // the next serial number, taken for each unit
     QString logFile;            // a record per unit
     bool ignoreStamp = false;   // verify leaves out what a stamp changes
+    bool pullUpsOff = false;    // the adapter's internal pull-ups off (memories at 3.3 V)
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 

@@ -14,9 +14,16 @@ namespace quillon::cli {
 
 namespace {
 
+// The adapter's I2C bus at its own report size, its pull-ups as asked.
+IowI2cBus Bus(const Job& job) {
+    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    bus.SetPullUps(!job.request.pullUpsOff);
+    return bus;
+}
+
 // The range of the memory read at the adapter's pace, observed by the progress and the stop.
 MemoryOutcome ReadRange(const Job& job, int count) {
-    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    IowI2cBus bus = Bus(job);
     ProgressObserver observer(job.progress, count, job.stop);
     return ReadMemory(bus, count, Pace{}, observer);
 }
@@ -79,7 +86,7 @@ void Write(const Job& job, CommandResult& outcome) {
     if (request.Stamping() && !StampUnit(request, image, outcome)) return;
     outcome.asIs = request.asIs;
     outcome.checksumsFixed = request.fixChecksums;
-    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
+    IowI2cBus bus = Bus(job);
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
     const MemoryOutcome written = ProgramMemory(bus, AllMeant(image, request.byteCount),
                                                 Pace{.pageBytes = request.pageBytes}, observer);
@@ -106,8 +113,8 @@ void Write(const Job& job, CommandResult& outcome) {
 }
 
 void Scan(const Job& job, CommandResult& outcome) {
-    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
-    const BusScan scan = ScanAddresses(bus);
+    IowI2cBus bus = Bus(job);
+    const BusScan scan = ScanAddresses(bus, ScanProbes::WriteAddresses);
     outcome.acknowledged = scan.acknowledged;
     if (!scan.adapterAnswered) {
         outcome.status = kExitNoAnswer;
@@ -132,27 +139,32 @@ void ShowMemory(const Job& job, CommandResult& outcome) {
 }
 
 const CommandEntry kCommands[] = {
-    {"read", FileUse::Written, AdapterUse::One, false, {"bytes", "adapter"}, Read},
+    {"read", FileUse::Written, AdapterUse::One, false, {"bytes", "adapter", "no-pull-ups"}, Read},
     {"write",
      FileUse::Read,
      AdapterUse::Several,
      true,
      {"bytes", "page-bytes", "yes", "adapter", "all", "fix-checksums", "as-is", "stamp-serial",
-      "stamp-serial-text", "stamp-serial-from", "stamp-date", "log"},
+      "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups"},
      Write},
     {"verify",
      FileUse::Read,
      AdapterUse::Several,
      false,
-     {"bytes", "adapter", "all", "log", "ignore-stamp"},
+     {"bytes", "adapter", "all", "log", "ignore-stamp", "no-pull-ups"},
      Verify},
-    {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Scan},
+    {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all", "no-pull-ups"}, Scan},
     {"info", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Info},
     {"list", FileUse::None, AdapterUse::None, false, {"all"}, nullptr},
-    {"show", FileUse::ReadOptional, AdapterUse::Several, false, {"adapter", "all"}, ShowMemory},
+    {"show",
+     FileUse::ReadOptional,
+     AdapterUse::Several,
+     false,
+     {"adapter", "all", "no-pull-ups"},
+     ShowMemory},
 };
 
-std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image) {
+std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image, long long& fileBytes) {
     // What goes in must be an image: an XML file without one is not taken for 256 zeros.
     const LoadOutcome loaded = LoadImageFile(LocalPath(path), image, WithoutData::Refused);
     if (const auto* error = std::get_if<FileError>(&loaded))
@@ -160,6 +172,32 @@ std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image) {
     if (const auto* parser = std::get_if<ParserFailure>(&loaded))
         return Fail(kExitFileError, QString("%1 is not an XML image: %2.")
                                         .arg(path, QString::fromStdString(parser->reason)));
+    fileBytes = std::get<ImageLoaded>(loaded).fileBytes;
+    return std::nullopt;
+}
+
+// The bytes that a write or a verify takes from a file of `fileBytes`: what the file holds, in
+// whole blocks, or as many as --bytes asks when the file holds them. Never the zeros that pad a
+// short file, nor the first blocks of a longer EDID taken for the whole.
+std::optional<CommandResult> TakeFileLength(Request& request, long long fileBytes) {
+    const QString& file = request.file;
+    if (fileBytes == 0 || fileBytes % kBlockBytes != 0)
+        return Fail(kExitFileError, QString("Not whole blocks: %1 holds %2 bytes, and an EDID "
+                                            "image is 128 bytes a block.")
+                                        .arg(file)
+                                        .arg(fileBytes));
+    if (fileBytes > kEdidBytes)
+        return Fail(kExitFileError, QString("Larger than the memory: %1 holds %2 blocks, the "
+                                            "memory %3 bytes.")
+                                        .arg(file)
+                                        .arg(fileBytes / kBlockBytes)
+                                        .arg(kEdidBytes));
+    if (!request.byteCountGiven) request.byteCount = static_cast<std::int16_t>(fileBytes);
+    if (request.byteCount > fileBytes)
+        return Fail(kExitFileError, QString("Too short for --bytes %1: %2 holds %3 bytes.")
+                                        .arg(request.byteCount)
+                                        .arg(file)
+                                        .arg(fileBytes));
     return std::nullopt;
 }
 
@@ -171,8 +209,8 @@ const CommandEntry* FindCommand(const QString& name) {
     return nullptr;
 }
 
-std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
-                                     EdidImage& fileImage, UnitLog& log) {
+std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidImage& fileImage,
+                                     UnitLog& log) {
     // The record and the counter must work before any memory is written.
     if (!request.logFile.isEmpty())
         if (auto error = log.Open(LocalPath(request.logFile)))
@@ -184,8 +222,11 @@ std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
                         FileErrorText("read the counter", request.counterFile, *error));
     }
     const FileUse file = request.entry->file;
+    long long fileBytes = 0;
     if (file == FileUse::Read || (file == FileUse::ReadOptional && !request.file.isEmpty()))
-        if (auto failed = LoadFile(request.file, fileImage)) return failed;
+        if (auto failed = LoadFile(request.file, fileImage, fileBytes)) return failed;
+    if (file == FileUse::Read)
+        if (auto failed = TakeFileLength(request, fileBytes)) return failed;
     if (!request.entry->writes) return std::nullopt;
     if (!request.asIs) {
         // A display whose EDID does not start with the header, or whose block is bad, is

@@ -40,10 +40,10 @@ struct CommandEntry {
 const CommandEntry* FindCommand(const QString& name);
 
 // What a command needs before any adapter: the log and the counter open, the file it writes
-// from or compares with loaded and checked, and someone to ask before a write. The failure, if
-// any.
-std::optional<CommandResult> Prepare(const Request& request, bool inIsTerminal,
-                                     EdidImage& fileImage, UnitLog& log);
+// from or compares with loaded and checked (its length becomes the byte count unless --bytes
+// gave one), and someone to ask before a write. The failure, if any.
+std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidImage& fileImage,
+                                     UnitLog& log);
 
 // The command on one open adapter, which it closes.
 CommandResult RunOnAdapter(const Job& job);

@@ -14,11 +14,13 @@ constexpr char kCommandsAndStatuses[] = R"(
 
 Commands:
   read FILE     reads the memory into a raw image file (written only when every byte was read)
-  write FILE    writes a raw or XML image file into the memory, then reads every byte back; an
-                image without the EDID header or with a bad block checksum is refused (5)
-                unless --as-is or --fix-checksums says otherwise
+  write FILE    writes a raw or XML image file into the memory, exactly the blocks it holds,
+                then reads every byte back; an image without the EDID header or with a bad
+                block checksum is refused (5) unless --as-is or --fix-checksums says otherwise,
+                and so is a file that is not whole blocks or holds more than the memory
   verify FILE   compares the memory with an image file
-  scan          lists the address bytes that answer on the I2C bus, one a line
+  scan          lists the devices that answer on the I2C bus, one a line: write and read
+                address byte (each 7-bit address probed once, with its write address)
   info          the adapter's product id, revision and serial number, and how many are attached
   list          every attached adapter: serial number, product id, and whether another program
                 holds it
@@ -58,8 +60,11 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         kCommandsAndStatuses);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption bytes("bytes", "How many bytes: 128 (one block) or 256 (two).",
-                                   "count", "256");
+    const QCommandLineOption bytes(
+        "bytes",
+        "How many bytes: 128 (one block) or 256 (two); default: what the file of write or "
+        "verify holds, else 256.",
+        "count", "256");
     const QCommandLineOption yes("yes", "Write without asking; needed without a terminal.");
     const QCommandLineOption adapterOption(
         QStringList{"adapter", "serial"},
@@ -104,10 +109,14 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "ignore-stamp",
         "verify: leave out what a stamp changes (bytes 12..17, the serial number "
         "descriptor's text, and their blocks' checksums).");
+    const QCommandLineOption noPullUps(
+        "no-pull-ups",
+        "Switch the adapter's internal pull-ups off: a memory at 3.3 V with pull-ups of its own "
+        "must not be pulled to 5 V.");
     const QList<QCommandLineOption> options{
         bytes,           yes,          adapterOption, all,         json,
         pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
-        stampSerialFrom, stampDate,    logOption,     ignoreStamp};
+        stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps};
     parser.addOptions(options);
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
@@ -164,6 +173,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         return usage("--page-bytes takes 1, 4, 8 or 16.");
     request.pageBytes = page;
     request.byteCount = static_cast<std::int16_t>(byteText.toInt());
+    request.byteCountGiven = parser.isSet(bytes);
     request.yes = parser.isSet(yes);
     request.adapters = parser.values(adapterOption);
     request.all = parser.isSet(all);
@@ -177,6 +187,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         return usage(*why);
     request.logFile = parser.value(logOption);
     request.ignoreStamp = parser.isSet(ignoreStamp);
+    request.pullUpsOff = parser.isSet(noPullUps);
     if (entry.adapters == AdapterUse::One && request.adapters.size() > 1)
         return usage(name + " writes one file: give it one adapter.");
     return request;

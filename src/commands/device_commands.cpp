@@ -118,10 +118,11 @@ BusScan ScanBus(CommandWindow& window) {
     window.SetResultText("");
     if (!window.YieldToWindow()) return EndDeviceCommand(window, Abandoned<BusScan>());
     IowI2cBus bus(window.OpenAdapter(), kWindowReportBytes);
-    BusScan scan = ScanAddresses(bus, [&window](std::uint8_t addressByte) {
-        window.SetResultText(window.ResultText() + ScanLine(addressByte));
-        return window.YieldToWindow();
-    });
+    BusScan scan =
+        ScanAddresses(bus, ScanProbes::EveryAddressByte, [&window](std::uint8_t addressByte) {
+            window.SetResultText(window.ResultText() + ScanLine(addressByte));
+            return window.YieldToWindow();
+        });
     if (scan.abandoned) return EndDeviceCommand(window, std::move(scan));
     window.CloseAdapter();
     window.ResetHandle();

@@ -71,9 +71,8 @@ namespace {
 // The first `most` bytes of the image file at `path` into `bytes`; refused when it is not a
 // regular file or is larger than an image file can be.
 std::optional<FileError> ReadImageFile(const std::string& path, std::size_t most,
-                                       std::string& bytes) {
+                                       std::string& bytes, off_t& size) {
     std::optional<FileError> error;
-    off_t size = 0;
     Fd fd(OpenRegularFile(path, error, size));
     if (error) return error;
     if (size > kMaxImageFileBytes) return TooLarge();
@@ -85,11 +84,12 @@ std::optional<FileError> ReadImageFile(const std::string& path, std::size_t most
 
 LoadOutcome LoadRawImage(const std::string& path, EdidImage& image) {
     std::string bytes;
-    if (auto error = ReadImageFile(path, std::tuple_size_v<EdidImage>, bytes)) return *error;
+    off_t size = 0;
+    if (auto error = ReadImageFile(path, std::tuple_size_v<EdidImage>, bytes, size)) return *error;
     EdidImage read{};  // a short file: the rest stays 0
     std::copy(bytes.begin(), bytes.end(), read.begin());
     image = read;
-    return {};
+    return ImageLoaded{size};
 }
 
 std::uint8_t BlockTextByte(std::u32string_view text, int k) {
@@ -145,7 +145,7 @@ LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& ima
     }
     DecodeBlockText(block0, image.data());
     DecodeBlockText(block1, image.data() + kBlockBytes);
-    return {};
+    return ImageLoaded{kEdidBytes};
 }
 
 ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
@@ -160,7 +160,8 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 
 LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image, WithoutData withoutData) {
     std::string text;  // one byte over the limit tells a file that grew since
-    if (auto error = ReadImageFile(path, kMaxImageFileBytes + 1, text)) return *error;
+    off_t size = 0;
+    if (auto error = ReadImageFile(path, kMaxImageFileBytes + 1, text, size)) return *error;
     return LoadXmlImageFromMemory(text, image, withoutData);
 }
 

@@ -30,9 +30,15 @@ struct ParserFailure {
     std::string reason;
 };
 
+// The image was filled; `fileBytes` is what the file held: a raw file's length, which may be
+// shorter or longer than the image, or 128 for each block of an XML file.
+struct ImageLoaded {
+    long long fileBytes = 0;
+};
+
 // What a load came to: the image was filled, the parser failed (image unchanged), or a file
 // error (image unchanged).
-using LoadOutcome = std::variant<std::monostate, ParserFailure, FileError>;
+using LoadOutcome = std::variant<ImageLoaded, ParserFailure, FileError>;
 
 // Both readers open the file without blocking and read only a regular file: a named pipe, a
 // device or a socket is refused (kErrorNotRegularFile) rather than waited on for ever.

@@ -37,11 +37,11 @@ I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messa
     using Clock = std::chrono::steady_clock;
     const auto giveUp = Clock::now() + kAckPollLimit;
     const bool polls = !messages.empty() && !messages.front().read;
-    for (bool first = true;; first = false) {
+    for (int attempt = 1;; ++attempt) {
         // Judged by when the attempt started, so that one slow exchange does not end polling
         // before the memory had its chance to answer.
-        const bool last = !polls || Clock::now() >= giveUp;
-        I2cTransferResult result = bus.Transfer(messages, first ? whileWaiting : nullptr);
+        const bool last = !polls || (attempt >= kAckPollAttempts && Clock::now() >= giveUp);
+        I2cTransferResult result = bus.Transfer(messages, attempt == 1 ? whileWaiting : nullptr);
         if (last || result.messages.front().status != I2cStatus::AddressRefused) return result;
         std::this_thread::sleep_for(kAckPollInterval);
     }

@@ -37,12 +37,13 @@ struct I2cMessage {
 };
 
 enum class I2cStatus {
-    Done,            // every byte went through (a read: every byte asked for came)
-    AddressRefused,  // nothing acknowledged the address: the device is busy or absent
-    ByteRefused,     // a byte after the address was not acknowledged, or a read came short
-    NoAnswer,        // the adapter did not answer: the request was not taken or no reply came
-    Abandoned,       // WhileWaiting said stop
-    NotSent,         // an earlier message of the transaction failed
+    Done,             // every byte went through (a read: every byte asked for came)
+    AddressRefused,   // nothing acknowledged the address: the device is busy or absent
+    ByteRefused,      // a byte after the address was not acknowledged, or a read came short
+    NoAnswer,         // the adapter did not answer: the request was not taken or no reply came
+    ArbitrationLost,  // another master took the bus; the transaction must be run again
+    Abandoned,        // WhileWaiting said stop
+    NotSent,          // an earlier message of the transaction failed
 };
 
 struct I2cMessageResult {
@@ -56,6 +57,7 @@ struct I2cTransferResult {
 
     bool Done() const;
     bool NoAnswer() const { return Any(I2cStatus::NoAnswer); }
+    bool ArbitrationLost() const { return Any(I2cStatus::ArbitrationLost); }
     bool Abandoned() const { return Any(I2cStatus::Abandoned); }
     // The bytes of the last message (a read), when the whole transaction went through.
     const std::vector<std::uint8_t>& ReadBytes() const { return messages.back().read; }
@@ -83,15 +85,18 @@ class I2cBus {
 };
 
 // How long a transaction whose first message writes is repeated while the device does not
-// acknowledge its address (a memory busy with its write cycle, 5 ms on a 24C02).
-inline constexpr auto kAckPollLimit = std::chrono::milliseconds(20);
+// acknowledge its address (a memory busy with its write cycle: 5 ms on a 24C02, 10 ms on a
+// 24LC21A), and the fewest attempts, whichever lasts longer: an IO-Warrior 24 manages one
+// exchange per 8 ms.
+inline constexpr auto kAckPollLimit = std::chrono::milliseconds(50);
+inline constexpr int kAckPollAttempts = 3;
 // Pause between two such repeats. A USB exchange takes about a millisecond anyway; the pause
 // keeps an adapter that answers faster from flooding the bus.
 inline constexpr auto kAckPollInterval = std::chrono::microseconds(250);
 
-// Runs the transaction, repeating it within kAckPollLimit while its first message is a write
-// whose address is refused (acknowledge polling over a memory's write cycle). `whileWaiting`
-// runs during the first attempt only.
+// Runs the transaction, repeating it for kAckPollLimit and kAckPollAttempts while its first
+// message is a write whose address is refused (acknowledge polling over a memory's write cycle).
+// `whileWaiting` runs during the first attempt only.
 I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messages,
                                   const WhileWaiting& whileWaiting = nullptr);
 

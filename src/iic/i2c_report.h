@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "iic/i2c_bus.h"
+
 namespace quillon {
 
 using I2cReport = std::array<std::uint8_t, 8>;
@@ -22,13 +24,20 @@ inline constexpr std::uint8_t kReportI2cRead = 3;
 // Flags of a write request (byte 1): start before, stop after, and the byte count.
 inline constexpr std::uint8_t kWriteStartFlag = 0x80;
 inline constexpr std::uint8_t kWriteStopFlag = 0x40;
-// Flags of a reply (byte 1): the error bit is set when the bus did not acknowledge a byte;
-// the low bits count the bytes that went through.
+// Flags of a reply (byte 1): the error bit is set when the bus did not acknowledge a byte; on
+// the IO-Warrior 56 the next bit says that another master won the bus (arbitration lost); the
+// low bits count the bytes that went through, as they count them in a write request: bits 0-2
+// in 8-byte reports, 0-5 in 64-byte ones.
 inline constexpr std::uint8_t kReplyErrorFlag = 0x80;
-inline constexpr std::uint8_t kReplyCountMask = 0x3F;
+inline constexpr std::uint8_t kReplyArbitrationLostFlag = 0x40;
+constexpr std::uint8_t CountMask(int reportBytes) { return reportBytes > 8 ? 0x3F : 0x07; }
 
-constexpr I2cReport EnableReport(std::uint8_t flag) {
-    return {kReportI2cEnable, flag, 0, 0, 0, 0, 0, 0};
+// Flags of the enable report (byte 2): the adapter's internal pull-ups off, for memories at
+// 3.3 V with pull-ups of their own. Taken only while the I2C function is off.
+inline constexpr std::uint8_t kEnablePullUpsOffFlag = 0x80;
+
+constexpr I2cReport EnableReport(std::uint8_t enable, std::uint8_t flags = 0) {
+    return {kReportI2cEnable, enable, flags, 0, 0, 0, 0, 0};
 }
 
 // The data bytes that one report of `reportBytes` carries: what a write report sends and what
@@ -47,28 +56,17 @@ std::vector<std::vector<std::uint8_t>> WriteReports(std::uint8_t addressByte,
 // bit set): one reply carries them all. The window's is 03 01 A1.
 std::vector<std::uint8_t> ReadRequestReport(std::uint8_t addressByte, int count, int reportBytes);
 
-// What a reply read says about the request that it answers.
-enum class ReplyVerdict {
-    Done,            // every byte went through
-    AddressRefused,  // the address byte was not acknowledged: the chip is busy or absent
-    Failed,          // no reply, or a later byte was not acknowledged
-};
-
-// Verdict on the reply to a write request of `byteCount` bytes, `readCount` being what the
-// reply read returned.
-constexpr ReplyVerdict WriteReplyVerdict(std::span<const std::uint8_t> reply,
-                                         std::uint32_t readCount, int byteCount) {
-    if (readCount == 0 || reply[0] != kReportI2cWrite) return ReplyVerdict::Failed;
-    const int acknowledged = reply[1] & kReplyCountMask;
-    if ((reply[1] & kReplyErrorFlag) == 0 && acknowledged == byteCount) return ReplyVerdict::Done;
-    return acknowledged == 0 ? ReplyVerdict::AddressRefused : ReplyVerdict::Failed;
-}
-
-// Whether the reply to a read request carries a byte.
-constexpr bool ReadReplyCarriesData(std::span<const std::uint8_t> reply, std::uint32_t readCount,
-                                    int byteCount = 1) {
-    return readCount > 0 && reply[0] == kReportI2cRead && (reply[1] & kReplyErrorFlag) == 0 &&
-           (reply[1] & kReplyCountMask) >= byteCount;
+// What the reply to a request of report id `id` for `byteCount` bytes says, `got` being what
+// the reply read returned: a write request's bytes all acknowledged, or a read request's bytes
+// all come.
+constexpr I2cStatus ReplyStatus(std::span<const std::uint8_t> reply, std::uint32_t got,
+                                std::uint8_t id, int byteCount, int reportBytes) {
+    if (got == 0) return I2cStatus::NoAnswer;
+    if (reply[0] != id) return I2cStatus::ByteRefused;
+    if ((reply[1] & kReplyArbitrationLostFlag) != 0) return I2cStatus::ArbitrationLost;
+    const int count = reply[1] & CountMask(reportBytes);
+    if ((reply[1] & kReplyErrorFlag) == 0 && count >= byteCount) return I2cStatus::Done;
+    return count == 0 ? I2cStatus::AddressRefused : I2cStatus::ByteRefused;
 }
 
 }  // namespace quillon

@@ -35,8 +35,11 @@ IowI2cBus IowI2cBus::AtNodeReportSize(IowKitHandle handle) {
 }
 
 bool IowI2cBus::Begin() {
-    I2cReport buffer = EnableReport(1);
-    return IowKitWrite(handle_, kIowPipeI2c, buffer.data(), buffer.size()) == buffer.size();
+    const auto send = [this](I2cReport report) {
+        return IowKitWrite(handle_, kIowPipeI2c, report.data(), report.size()) == report.size();
+    };
+    if (pullUps_ && !send(EnableReport(0))) return false;
+    return send(EnableReport(1, pullUps_ && !*pullUps_ ? kEnablePullUpsOffFlag : 0));
 }
 
 int IowI2cBus::MaxReadBytes() const { return ReportPayloadBytes(reportBytes_); }
@@ -56,14 +59,10 @@ I2cTransferResult IowI2cBus::Transfer(std::span<const I2cMessage> messages,
                 Exchange(handle_, buffer,
                          ReadRequestReport(message.AddressByte(), message.length, reportBytes_),
                          std::exchange(firstWait, nullptr), abandoned);
-            if (ReadReplyCarriesData(buffer, got, message.length)) {
-                done.status = I2cStatus::Done;
+            done.status = ReplyStatus(buffer, got, kReportI2cRead, message.length, reportBytes_);
+            if (done.status == I2cStatus::Done) {
                 done.bytesDone = message.length;
                 done.read.assign(buffer.begin() + 2, buffer.begin() + 2 + message.length);
-            } else {
-                done.status = got == 0                             ? I2cStatus::NoAnswer
-                              : (buffer[1] & kReplyCountMask) == 0 ? I2cStatus::AddressRefused
-                                                                   : I2cStatus::ByteRefused;
             }
         } else {
             const bool stop = m + 1 == messages.size();
@@ -71,21 +70,15 @@ I2cTransferResult IowI2cBus::Transfer(std::span<const I2cMessage> messages,
                 WriteReports(message.AddressByte(), message.data, stop, reportBytes_);
             done.status = I2cStatus::Done;
             for (std::size_t k = 0; k < reports.size() && done.status == I2cStatus::Done; ++k) {
-                const int bytes = reports[k][1] & kReplyCountMask;
+                const int bytes = reports[k][1] & CountMask(reportBytes_);
                 const std::uint32_t got = Exchange(handle_, buffer, reports[k],
                                                    std::exchange(firstWait, nullptr), abandoned);
-                switch (WriteReplyVerdict(buffer, got, bytes)) {
-                    case ReplyVerdict::Done:
-                        // The address byte is no data byte.
-                        done.bytesDone += bytes - (k == 0 ? 1 : 0);
-                        break;
-                    case ReplyVerdict::AddressRefused:
-                        done.status = k == 0 ? I2cStatus::AddressRefused : I2cStatus::ByteRefused;
-                        break;
-                    case ReplyVerdict::Failed:
-                        done.status = got == 0 ? I2cStatus::NoAnswer : I2cStatus::ByteRefused;
-                        break;
-                }
+                done.status = ReplyStatus(buffer, got, kReportI2cWrite, bytes, reportBytes_);
+                // The address byte is no data byte; a refused start of a later report is a
+                // refused byte of this message.
+                if (done.status == I2cStatus::Done) done.bytesDone += bytes - (k == 0 ? 1 : 0);
+                if (done.status == I2cStatus::AddressRefused && k > 0)
+                    done.status = I2cStatus::ByteRefused;
                 if (abandoned) break;
             }
         }

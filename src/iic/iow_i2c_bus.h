@@ -4,6 +4,8 @@
 // adapter's reports (iic/i2c_report.h), each report is answered by one reply. A read must be a
 // transaction's last message: the adapter's read request ends with a stop.
 
+#include <optional>
+
 #include "iic/i2c_bus.h"
 #include "iow/iowkit.h"
 
@@ -24,7 +26,13 @@ class IowI2cBus final : public I2cBus {
     // backend does not say.
     static IowI2cBus AtNodeReportSize(IowKitHandle handle);
 
-    // Switches the I2C function on: an adapter plugged in again since start-up has it off. The
+    // The adapter's internal pull-ups on SDA and SCL on every Begin: they hold the bus at 5 V,
+    // which a memory at 3.3 V with pull-ups of its own must not see. Unset, Begin leaves them
+    // as they are.
+    void SetPullUps(bool on) { pullUps_ = on; }
+
+    // Switches the I2C function on: an adapter plugged in again since start-up has it off. With
+    // the pull-ups set it is switched off first, as they change only while it is off. The
     // enable report gets no reply; false when it could not be written.
     bool Begin() override;
     I2cTransferResult Transfer(std::span<const I2cMessage> messages,
@@ -34,6 +42,7 @@ class IowI2cBus final : public I2cBus {
   private:
     IowKitHandle handle_;
     int reportBytes_;
+    std::optional<bool> pullUps_;
 };
 
 }  // namespace quillon

@@ -17,7 +17,11 @@ class AdapterAnswers {
     explicit AdapterAnswers(I2cBus& bus)
         : unanswered_(bus.Begin() ? 0 : kUnansweredExchangesBeforeGivingUp) {}
     bool Answering() const { return unanswered_ < kUnansweredExchangesBeforeGivingUp; }
-    void Note(bool noAnswer) { unanswered_ = noAnswer ? unanswered_ + 1 : 0; }
+    // An exchange that failed on the way (no answer, arbitration lost) counts; any other
+    // answer, a refusal included, shows the adapter and the bus working.
+    void Note(const I2cTransferResult& result) {
+        unanswered_ = result.NoAnswer() || result.ArbitrationLost() ? unanswered_ + 1 : 0;
+    }
 
   private:
     int unanswered_;
@@ -49,7 +53,7 @@ struct Run {
         if (!send) return starting() ? std::optional(I2cTransferResult{}) : std::nullopt;
         I2cTransferResult result = TransferPolling(bus, messages, starting);
         if (result.Abandoned()) return std::nullopt;
-        answers.Note(result.NoAnswer());
+        answers.Note(result);
         return result;
     }
 
@@ -146,16 +150,19 @@ MemoryOutcome ProgramMemory(I2cBus& bus, std::span<const std::optional<std::uint
     return std::move(run.outcome);
 }
 
-BusScan ScanAddresses(I2cBus& bus, const std::function<bool(std::uint8_t)>& found) {
+BusScan ScanAddresses(I2cBus& bus, ScanProbes probes,
+                      const std::function<bool(std::uint8_t)>& found) {
     BusScan scan;
     AdapterAnswers answers(bus);
-    for (int address = 0; address <= 255 && answers.Answering(); ++address) {
+    const int step = probes == ScanProbes::WriteAddresses ? 2 : 1;
+    for (int address = 0; address <= 255 && answers.Answering(); address += step) {
         const auto addressByte = static_cast<std::uint8_t>(address);
         const I2cTransferResult probe = bus.Transfer(AddressProbe(addressByte));
-        answers.Note(probe.NoAnswer());
+        answers.Note(probe);
         if (probe.NoAnswer()) scan.adapterAnswered = false;
         if (!probe.Done()) continue;
         scan.acknowledged.push_back(addressByte);
+        if (step == 2) scan.acknowledged.push_back(addressByte | 1);
         if (found && !found(addressByte)) {
             scan.abandoned = true;
             return scan;

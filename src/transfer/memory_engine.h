@@ -89,9 +89,17 @@ struct BusScan {
 // What a scan that found nothing says: the window's result box, the command line's message.
 inline constexpr char kNoDevicesText[] = "No Devices found on I2C Buss";
 
-// Every address byte (0..255) that a device on the bus acknowledges; `found` runs for each as it
-// is found, and false from it abandons the scan.
-BusScan ScanAddresses(I2cBus& bus, const std::function<bool(std::uint8_t)>& found = nullptr);
+// What a scan probes: every address byte, 0 to 255 (the window's scan), or each 7-bit address
+// once, with its write address byte. A memory addressed for reading drives the first bit of the
+// byte at its pointer: when that bit is 0 it holds SDA low, the probe's stop never happens and
+// the bus is held, so a careful scan never probes a read address.
+enum class ScanProbes { EveryAddressByte, WriteAddresses };
+
+// The address bytes that a device on the bus acknowledges, in order; probing write addresses,
+// each device's write and read address byte. `found` runs for each probe acknowledged, and false
+// from it abandons the scan.
+BusScan ScanAddresses(I2cBus& bus, ScanProbes probes,
+                      const std::function<bool(std::uint8_t)>& found = nullptr);
 
 // --- For the command line: progress in words and a stop flag ---
 

@@ -26,6 +26,10 @@ class I2cDevice {
     }
     // A byte read from the device.
     virtual std::uint8_t Read() { return 0xFF; }
+    // Whether, addressed for reading, it drives SDA low for the first bit of the byte it sends
+    // (a memory whose byte at the pointer is below 0x80): a master that then tries a stop
+    // cannot, and the bus is held.
+    virtual bool DrivesLow() const { return false; }
     // The stop condition that ends the transaction.
     virtual void Stop(Clock::time_point now) { (void)now; }
 };
@@ -79,6 +83,7 @@ class Eeprom24C02 : public I2cDevice {
         return true;
     }
     std::uint8_t Read() override { return memory_[pointer_++]; }
+    bool DrivesLow() const override { return memory_[pointer_] < 0x80; }
     void Stop(Clock::time_point now) override {
         if (storedSinceStart_) {
             busyUntil_ = now + writeCycle_;

@@ -12,7 +12,8 @@ constexpr std::uint8_t kReportWrite = 2;
 constexpr std::uint8_t kReportRead = 3;
 constexpr std::uint8_t kFlagStart = 0x80;
 constexpr std::uint8_t kFlagStop = 0x40;
-constexpr std::uint8_t kReplyError = 0x80;  // a byte was not acknowledged
+constexpr std::uint8_t kReplyError = 0x80;      // a byte was not acknowledged
+constexpr std::uint8_t kFlagPullUpsOff = 0x80;  // of the enable report
 }  // namespace
 
 const std::array<std::uint8_t, 256>& SampleEdid() {
@@ -38,6 +39,7 @@ void VirtualAdapter::Reset(Kind kind) {
     devices_.push_back(std::move(eeprom));
     latency_ = {};
     lastReadyAt_ = {};
+    pullUps_ = true;
     PowerCycle();
     present_ = true;
     if (connectionWatcher_) connectionWatcher_();
@@ -87,24 +89,40 @@ void VirtualAdapter::StopTransaction(Clock::time_point now) {
     }
 }
 
+// The I2C function as docs/iowarrior-i2c.md lays it out.
 std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Report& request,
                                                                      Clock::time_point now) {
     const std::uint8_t id = request[0];
+    const bool iow56 = kind_ == Kind::Iow56;
     if (id == kReportEnable) {
-        i2cEnabled_ = request[1] != 0;
+        const bool enable = request[1] != 0, pullUpsOff = (request[2] & kFlagPullUpsOff) != 0;
+        // The pull-ups change as the function goes on; while it is on the IOW56 can switch
+        // them off, never on, and the IOW24 leaves them be. Off, the pins are pulled high.
+        if (!enable || !i2cEnabled_ || (iow56 && pullUpsOff)) pullUps_ = !enable || !pullUpsOff;
+        i2cEnabled_ = enable;
         StopTransaction(now);
         return {};  // the enable report is never answered
     }
-    if (!i2cEnabled_) {
-        return {};  // the I2C function is off: nothing answers
+    if (!i2cEnabled_ || (id != kReportWrite && id != kReportRead)) {
+        return {};  // the I2C function is off, or the report is not its own: nothing answers
     }
-    const bool iow56 = kind_ == Kind::Iow56;
     const int payload = ReportBytes(1) - 2;  // data bytes in one report
+    const int countMask = iow56 ? 0x3F : 0x07;
     Report reply(request.size(), 0);
     reply[0] = id;
+    if (busHeld_) {
+        // A memory drives SDA low since the last probe: no start, no stop. The IOW56 waits for
+        // the stop and never answers; the IOW24's transaction fails. Either way the clocks
+        // sent free the memory.
+        busHeld_ = false;
+        if (iow56) return {};
+        reply[1] = kReplyError;
+        return {reply};
+    }
     if (id == kReportWrite) {
         const std::uint8_t flags = request[1];
-        const int count = std::min<int>(flags & (iow56 ? 0x3F : 0x07), payload);
+        const int count = flags & countMask;
+        if (count == 0 || count > payload) return {};  // ignored by the chip
         int acknowledged = 0;
         bool error = false;
         for (int k = 0; k < count && !error; ++k) {
@@ -116,7 +134,15 @@ std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Repor
                     error = true;
                     break;
                 }
-                current_->Start((byte & 1) != 0);
+                const bool reading = (byte & 1) != 0;
+                current_->Start(reading);
+                if (reading && current_->DrivesLow()) {
+                    // Its first bit is 0: SDA stays low, the stop cannot happen.
+                    busHeld_ = true;
+                    current_ = nullptr;
+                    reply[1] = 1;
+                    return {reply};
+                }
             } else if (current_ == nullptr || !current_->Write(byte)) {
                 error = true;
                 break;
@@ -129,32 +155,31 @@ std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Repor
         reply[1] = static_cast<std::uint8_t>((error ? kReplyError : 0) | acknowledged);
         return {reply};
     }
-    if (id == kReportRead) {
-        // 1..255 bytes; the IOW56 reads 256 for a count of 0.
-        const int count = request[1] == 0 && iow56 ? 256 : request[1];
-        // A read request follows a set-address write without a stop: the repeated start must
-        // not start the memory's write cycle, so the open transaction ends without a stop.
-        current_ = nullptr;
-        I2cDevice* device = Addressed(request[2], now);
-        if (device == nullptr || count == 0) {
-            reply[1] = kReplyError;
-            return {reply};
-        }
-        device->Start(true);
-        std::vector<Report> chunks;
-        for (int done = 0; done < count;) {
-            const int n = std::min(payload, count - done);
-            Report chunk(request.size(), 0);
-            chunk[0] = id;
-            chunk[1] = static_cast<std::uint8_t>(n);
-            for (int k = 0; k < n; ++k) chunk[2 + k] = device->Read();
-            chunks.push_back(chunk);
-            done += n;
-        }
-        device->Stop(now);
-        return chunks;
+    // A read request: 1..255 bytes; the IOW24 ignores a count of 0, for which the IOW56 reads
+    // 256. The IOW56 sets the address byte's read bit itself.
+    if (request[1] == 0 && !iow56) return {};
+    const int count = request[1] == 0 ? 256 : request[1];
+    // A read request follows a set-address write without a stop: the repeated start must not
+    // start the memory's write cycle, so the open transaction ends without a stop.
+    current_ = nullptr;
+    I2cDevice* device = Addressed(iow56 ? request[2] | 1 : request[2], now);
+    if (device == nullptr) {
+        reply[1] = kReplyError;
+        return {reply};
     }
-    return {};  // unknown report id: the function ignores it
+    device->Start(true);
+    std::vector<Report> chunks;
+    for (int done = 0; done < count;) {
+        const int n = std::min(payload, count - done);
+        Report chunk(request.size(), 0);
+        chunk[0] = id;
+        chunk[1] = static_cast<std::uint8_t>(n);
+        for (int k = 0; k < n; ++k) chunk[2 + k] = device->Read();
+        chunks.push_back(chunk);
+        done += n;
+    }
+    device->Stop(now);
+    return chunks;
 }
 
 }  // namespace quillon::iow

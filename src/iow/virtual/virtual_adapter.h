@@ -45,9 +45,10 @@ class AdapterLink {
 
 // An emulated IO-Warrior 24 or 56 seen from the USB side: reports arrive on its two pipes, and
 // its I2C function (pipe 1) answers write and read requests from the devices on its bus as the
-// data sheets lay them out: a write report carries a start and a stop flag and up to 6 (IOW24)
-// or 62 (IOW56) bytes and is acknowledged by one report; a read report asks for up to 255 bytes
-// (256 on the IOW56, count 0), which come back in chunks of 6 or 62, one report each. What it
+// data sheets lay them out (docs/iowarrior-i2c.md): a write report carries a start and a stop
+// flag and 1 to 6 (IOW24) or 62 (IOW56) bytes and is acknowledged by one report; a read report
+// asks for 1 to 255 bytes (256 on the IOW56, count 0), which come back in chunks of 6 or 62, one
+// report each; a report out of range gets no reply. What it
 // keeps is what a physical adapter and its memory have; link faults are the tests' own.
 // Plain and single-threaded: the caller passes the time.
 class VirtualAdapter : public AdapterLink {
@@ -79,6 +80,8 @@ class VirtualAdapter : public AdapterLink {
     void SetLatency(Clock::duration latency) { latency_ = latency; }
     void AddDevice(std::unique_ptr<I2cDevice> device) { devices_.push_back(std::move(device)); }
     Eeprom24C02& Eeprom() { return *eeprom_; }
+    // Whether the internal pull-ups hold SDA and SCL high (the enable report's flag).
+    bool PullUpsOn() const { return pullUps_; }
 
     // The cable plugged in or pulled.
     void SetPresent(bool present) {
@@ -94,7 +97,7 @@ class VirtualAdapter : public AdapterLink {
     }
     // Plugged in again: the chip starts with its special modes (I2C) off.
     void PowerCycle() {
-        i2cEnabled_ = false;
+        i2cEnabled_ = busHeld_ = false;
         current_ = nullptr;
     }
 
@@ -119,6 +122,8 @@ class VirtualAdapter : public AdapterLink {
     Clock::duration latency_{};
     Clock::time_point lastReadyAt_{};
     bool i2cEnabled_ = false;
+    bool pullUps_ = true;
+    bool busHeld_ = false;  // a memory addressed for reading holds SDA low
     Kind kind_ = Kind::Iow24;
     bool paced_ = false;
     std::string serial_ = "0000A5E1";
