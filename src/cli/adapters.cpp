@@ -17,6 +17,15 @@ QString SerialNumberOf(IowKitHandle handle) {
     return QString::fromStdU16String(iow::SerialFromUtf16(buffer));
 }
 
+// An adapter whose I2C function this program does not drive, named.
+QString UnsupportedText(const iow::AttachedAdapter& adapter) {
+    return QString(
+               "%1 %2 is attached, but this program drives the I2C function of the "
+               "IO-Warrior 24, 40 and 56 only.")
+        .arg(QString::fromStdString(adapter.productName),
+             adapter.serial.empty() ? QString() : QString::fromStdString(adapter.serial));
+}
+
 QString NoAdapterText(iow::NoAdapterReason reason) {
     switch (reason) {
         case iow::NoAdapterReason::DriverNotLoaded:
@@ -60,6 +69,9 @@ std::variant<Adapter, CommandResult> OpenChosenAdapter(const QString& wanted) {
         }
         // Adapters without a serial number can only be opened all together.
         if (handle == 0 && unnamed) handle = IowKitOpenDevice();
+        for (const auto& adapter : attached)
+            if (handle == 0 && adapter.access == iow::AttachedAdapter::Access::Unsupported)
+                return Fail(kExitNoAdapter, UnsupportedText(adapter));
         if (handle == 0) return Fail(kExitNoAdapter, NoAdapterText(iow::WhyNoAdapter()));
     } else {
         handle = iow::OpenAdapterWithSerial(wanted.toStdString());
@@ -75,6 +87,8 @@ std::variant<Adapter, CommandResult> OpenChosenAdapter(const QString& wanted) {
                                 .replace("An IO-Warrior adapter", "Adapter " + wanted));
             if (adapter.access == iow::AttachedAdapter::Access::Denied)
                 return Fail(kExitNoAdapter, NoAdapterText(iow::NoAdapterReason::NoPermission));
+            if (adapter.access == iow::AttachedAdapter::Access::Unsupported)
+                return Fail(kExitNoAdapter, UnsupportedText(adapter));
         }
         return Fail(kExitNoAdapter, QString("No adapter with serial number %1; attached: %2.")
                                         .arg(wanted, serials.join(", ")));

@@ -81,9 +81,11 @@ QStringList IdentityWords(const Identity& identity) {
 }
 
 const char* AccessWord(iow::AttachedAdapter::Access access) {
-    return access == iow::AttachedAdapter::Access::Free   ? "free"
-           : access == iow::AttachedAdapter::Access::Held ? "held"
-                                                          : "no permission";
+    using enum iow::AttachedAdapter::Access;
+    return access == Free     ? "free"
+           : access == Held   ? "held"
+           : access == Denied ? "no permission"
+                              : "not driven";
 }
 
 QString ProductText(std::uint32_t id) { return "0x" + QString::number(id, 16).toUpper(); }

@@ -15,10 +15,13 @@
 namespace quillon::iow {
 
 struct AttachedAdapter {
-    enum class Access { Free, Held, Denied };  // Held: another program has it open
+    // Held: another program has it open. Unsupported: a product whose I2C function this
+    // program does not drive; it is never opened.
+    enum class Access { Free, Held, Denied, Unsupported };
     std::string serial;
     std::uint32_t productId = 0;
     Access access = Access::Free;
+    std::string productName;  // of an unsupported one
 };
 
 // The adapters attached now, in the order of their nodes. To tell whether one is held

@@ -3,13 +3,13 @@
 // An IO-Warrior presented to the kernel through a configfs gadget with one FunctionFS function
 // on one of dummy_hcd's UDCs, so that the kernel's own iowarrior driver binds to it: vendor
 // 0x07C0, a serial number, interface 0 (IO pins) and interface 1 (special modes), each with an
-// interrupt-in endpoint. An IO-Warrior 24 (0x1501, 8-byte I2C reports) takes its reports as HID
-// SET_REPORT requests on ep0; an IO-Warrior 56 (0x1503, 64-byte reports) on an interrupt-out
-// endpoint per interface, where the driver keeps up to four writes in flight. Behind interface 1
-// sits the emulated adapter and its 24C02, the same model the virtual backend uses, behind the
-// same faulty link. A stopped link hangs as a hung chip does: an IOW24 leaves each SET_REPORT
-// without its data stage until the driver's own time-out cancels it, an IOW56 stops reading its
-// interrupt-out endpoint, so that the driver's writes stay in flight.
+// interrupt-in endpoint (docs/iowarrior-i2c.md). An IO-Warrior 24 (0x1501, 8-byte I2C reports)
+// takes its reports as HID SET_REPORT requests on ep0; an IO-Warrior 56 (0x1503, 64-byte reports)
+// on an interrupt-out endpoint per interface, where the driver keeps up to four writes in flight.
+// Behind interface 1 sits the emulated adapter and its 24C02, the same model the virtual backend
+// uses, behind the same faulty link. A stopped link hangs as a hung chip does: an IOW24 leaves each
+// SET_REPORT without its data stage until the driver's own time-out cancels it, an IOW56 stops
+// reading its interrupt-out endpoint, so that the driver's writes stay in flight.
 //
 // Runs in the test VM only (configfs at /sys/kernel/config, dummy_hcd loaded with num=3, one
 // emulator per UDC). Threads: one answers ep0, one reads the IOW56's I2C reports, one sends

@@ -219,6 +219,7 @@ std::vector<std::unique_ptr<OpenAdapter>> OpenNodes(const std::vector<std::strin
     }
     std::vector<std::unique_ptr<OpenAdapter>> adapters;
     for (const AdapterNodes& pair : PairNodes(nodes)) {
+        if (!DrivesI2c(pair.pipe1.info.product)) continue;  // its nodes are closed below
         adapters.push_back(
             std::make_unique<LinuxAdapter>(pair, fds.at(pair.pipe0.path), fds.at(pair.pipe1.path)));
         fds.erase(pair.pipe0.path);
@@ -246,7 +247,10 @@ class LinuxBackend final : public AdapterBackend {
         std::vector<AttachedAdapter> attached;
         for (const AdapterNodes& pair : AttachedNodes()) {
             AttachedAdapter adapter{pair.serial, pair.pipe1.info.product};
-            if (tellAccess) {
+            if (!DrivesI2c(adapter.productId)) {
+                adapter.access = AttachedAdapter::Access::Unsupported;
+                adapter.productName = ProductName(adapter.productId);
+            } else if (tellAccess) {
                 const int fd = sys.Open(pair.pipe1.path, kOpenFlags);
                 if (fd >= 0) sys.Close(fd);
                 if (fd == -EBUSY) adapter.access = AttachedAdapter::Access::Held;

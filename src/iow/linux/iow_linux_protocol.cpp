@@ -76,6 +76,31 @@ std::uint32_t DriverReportSize(std::uint32_t product, std::uint32_t ifNum,
     }
 }
 
+bool DrivesI2c(std::uint32_t product) {
+    switch (product) {
+        case kProductIow40:
+        case kProductIow24:
+        case kProductIowPv1:
+        case kProductIowPv2:
+        case kProductIow24Sag:
+        case kProductIow56:
+        case kProductIow56Am:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string ProductName(std::uint32_t product) {
+    const char* name = product == kProductIow28    ? "IO-Warrior 28"
+                       : product == kProductIow28L ? "IO-Warrior 28L"
+                       : product == kProductIow100 ? "IO-Warrior 100"
+                                                   : "IO-Warrior";
+    char text[40];
+    std::snprintf(text, sizeof text, "%s (0x%04X)", name, product);
+    return text;
+}
+
 std::string SysfsInterfaceFolder(const std::string& nodePath) {
     const std::size_t slash = nodePath.find_last_of('/');
     const std::string name = slash == std::string::npos ? nodePath : nodePath.substr(slash + 1);

@@ -47,6 +47,17 @@ inline constexpr std::uint32_t kProductIow28 = 0x1504;
 inline constexpr std::uint32_t kProductIow28L = 0x1505;
 inline constexpr std::uint32_t kProductIow100 = 0x1506;
 inline constexpr std::uint32_t kProductIow56Am = 0x158B;
+inline constexpr std::uint32_t kProductIowPv1 = 0x1511;  // IO-Warrior 24 Power Vampire
+inline constexpr std::uint32_t kProductIowPv2 = 0x1512;
+inline constexpr std::uint32_t kProductIow24Sag = 0x158A;
+
+// Whether this program drives the product's I2C function: the IO-Warrior 24, 40 and 56 and
+// their variants have it on interface 1 (docs/iowarrior-i2c.md). The IO-Warrior 28 and 100 have
+// it on an interface of its own, which this program does not drive.
+bool DrivesI2c(std::uint32_t product);
+
+// The product in words, for a message: "IO-Warrior 28 (0x1504)".
+std::string ProductName(std::uint32_t product);
 
 struct DeviceNode {
     std::string path;
