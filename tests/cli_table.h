@@ -178,8 +178,8 @@ inline const CliRow kOwnRows[] = {
      .message = "No adapter with serial number", .vm = 1},
     {.name = "no command", .args = "", .status = 1, .message = "No command given"},
     {.name = "read without a file", .args = "read", .status = 1, .message = "read takes one FILE"},
-    {.name = "128 or 256 bytes only", .args = "read --bytes 100 read.bin", .status = 1,
-     .message = "--bytes takes 128 or 256"},
+    {.name = "whole blocks only", .args = "read --bytes 100 read.bin", .status = 1,
+     .message = "--bytes takes whole blocks"},
     // A file is written and verified as the blocks it holds, never padded nor cut.
     {.name = "write a 128-byte image", .args = "write --yes block0.bin", .status = 0,
      .message = "Wrote and verified 128 bytes", .flagged = Flagged::Nothing},
@@ -198,6 +198,24 @@ inline const CliRow kOwnRows[] = {
      .fault = RefuseA0, .found = ""},
     {.name = "read, pull-ups off", .args = "read --no-pull-ups read.bin", .message = "Read 256",
      .vm = 1, .flagged = Flagged::Nothing},
+    // Memories of several blocks: block select and E-DDC segments, each EDID as long as it says.
+    {.name = "write four blocks into a 24C16", .args = "write --yes --memory 24c16 four.bin",
+     .message = "Wrote and verified 512 bytes", .vm = 1, .fault = Memory24C16,
+     .flagged = Flagged::Nothing},
+    {.name = "read four blocks from a 24C16", .args = "read --memory 24c16 read.bin",
+     .message = "Read 512 bytes", .vm = 1, .fault = Memory24C16, .param = 1,
+     .flagged = Flagged::Nothing},
+    {.name = "write four blocks into an E-DDC memory", .args = "write --yes --memory e-ddc four.bin",
+     .message = "Wrote and verified 512 bytes", .vm = 1, .fault = SegmentMemory,
+     .flagged = Flagged::Nothing},
+    {.name = "read four blocks from an E-DDC memory", .args = "read --memory e-ddc read.bin",
+     .message = "Read 512 bytes", .vm = 1, .fault = SegmentMemory, .param = 1,
+     .flagged = Flagged::Nothing},
+    {.name = "verify four blocks in an E-DDC memory that keeps its segment",
+     .args = "verify --memory e-ddc four.bin", .message = "The memory holds", .fault = SegmentKept,
+     .param = 1},
+    {.name = "four blocks are more than a 24C02", .args = "write --yes four.bin", .status = 5,
+     .message = "Larger than the memory"},
     {.name = "read, arbitration lost once", .args = "read read.bin", .status = 3,
      .message = "The memory did not answer", .vm = 2, .fault = ArbitrationLost, .param = 1,
      .flagged = Flagged::Some},
@@ -267,9 +285,9 @@ class CliTable : public QObject {
 
     // The files of the row's folder: made by initTestCase, or by the program.
     inline static const QStringList kFolderFiles{
-        "image.bin",   "other.bin",   "image.xml", "bad.xml",  "none.xml",
-        "zeros.bin",   "counter.txt", "words.txt", "fifo.bin", "read.bin",
-        "units.jsonl", "block0.bin",  "three.bin", "short.bin"};
+        "image.bin",   "other.bin",   "image.xml", "bad.xml",   "none.xml",
+        "zeros.bin",   "counter.txt", "words.txt", "fifo.bin",  "read.bin",
+        "units.jsonl", "block0.bin",  "three.bin", "short.bin", "four.bin"};
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
         QVERIFY(testing::Put(Path(name), bytes));
@@ -291,6 +309,7 @@ class CliTable : public QObject {
         Put("block0.bin", Bytes(sample_).left(128));
         Put("three.bin", Bytes(sample_) + Bytes(sample_).mid(128));
         Put("short.bin", Bytes(sample_).left(200));
+        Put("four.bin", Bytes(FourBlocks(), 512));
         Put("counter.txt", "1000\n");
         Put("words.txt", "next\n");
         QCOMPARE(::mkfifo(Path("fifo.bin").toLocal8Bit().constData(), 0600), 0);
@@ -315,10 +334,10 @@ class CliTable : public QObject {
         if (writing) model.Eeprom().Memory().fill(0xEE);
         if (row.fault != Fault::Ok || writing) model.Eeprom().SetWriteCycle({});
         if (!*row.line) arguments << "--json";
-        const EdidImage before = model.Eeprom().Memory();
         IowKitHandle held = 0;
         if (row.setup == Busy) QVERIFY((held = IowKitOpenDevice()) != 0);
         Apply(rig_.Link(), row.fault, row.param, row.also);
+        const EdidBytes before = model.Eeprom().Bytes(model.Eeprom().Size());
         const bool asked = row.setup == AnswerYes || row.setup == AnswerNo;
         const auto records = [&] {
             const QByteArray log = ReadAll(Path("units.jsonl"));
@@ -327,7 +346,8 @@ class CliTable : public QObject {
         const qsizetype recorded = records().size();
         const CliRun run = run_(arguments, row.setup);
         IowKitCloseDevice(held);
-        const EdidImage memory = rig_.Model().Eeprom().Memory();
+        iow::Eeprom24C02& eeprom = rig_.Model().Eeprom();
+        const EdidBytes memory = eeprom.Bytes(eeprom.Size());
         model.SetLatency({});
         const QString why = QString("status %1\nout: %2\nerr: %3")
                                 .arg(run.status)
@@ -376,8 +396,8 @@ class CliTable : public QObject {
     // read's file, and the block verdicts against the sums of what the memory holds (a write:
     // of the file).
     QStringList ListedAgainstMemory(const CliRow& row, const QStringList& arguments,
-                                    const QJsonObject& json, const EdidImage& memory,
-                                    const EdidImage& before) {
+                                    const QJsonObject& json, const EdidBytes& memory,
+                                    const EdidBytes& before) {
         const QString& command = arguments[0];
         const int status = json["exit_status"].toInt();
         if (!QStringList{"read", "write", "verify"}.contains(command) || status == 1 ||
@@ -386,19 +406,20 @@ class CliTable : public QObject {
         const QString path = *std::ranges::find_if(  // the image: the last file named
             arguments.rbegin(), arguments.rend(),
             [&](const QString& word) { return word.startsWith(dir_.path()); });
+        EdidBytes meant = memory;  // a read delivers the memory: its file, checked below
+        if (command != "read" && !std::holds_alternative<ImageLoaded>(LoadImageBytes(
+                                     path.toStdString(), meant, WithoutData::Refused)))
+            return {"the file does not load"};
+        // As many bytes as --bytes says, or the file holds, or a read found.
         const qsizetype bytes = arguments.indexOf("--bytes");
-        const int count = bytes >= 0 ? arguments.value(bytes + 1).toInt()
-                          : command == "read"
-                              ? kEdidBytes
-                              : int(std::min<qint64>(QFileInfo(path).size(), kEdidBytes));
+        const int count = bytes >= 0          ? arguments.value(bytes + 1).toInt()
+                          : command != "read" ? int(meant.size())
+                          : status == 0       ? int(ReadAll(path).size())
+                                              : kEdidBytes;
         const QJsonArray failed = json["failed"].toArray(), differing = json["differing"].toArray();
         QStringList wrong;
         if (status != 6 && status != (!failed.isEmpty() ? 3 : !differing.isEmpty() ? 4 : 0))
             wrong << "status not as the lists give it";
-        EdidImage meant = memory;  // a read delivers the memory: its file, checked below
-        if (command != "read" &&
-            !std::holds_alternative<ImageLoaded>(LoadImageFile(path.toStdString(), meant)))
-            return {"the file does not load"};
         // A stamped unit: where a stamp goes (bytes 12..17, the serial number descriptor's text,
         // the checksums) the bytes meant are those listed as expected, else those the memory
         // holds; what the stamp says is edid-decode's to tell (UnitStamps in test_cli.cpp).
@@ -418,7 +439,7 @@ class CliTable : public QObject {
                 wrong << "the counter not advanced past the number";
         }
         for (int end = 127; end < count && arguments.contains("--fix-checksums"); end += 128)
-            meant[end] -= std::accumulate(&meant[end - 127], &meant[end + 1], 0);
+            meant[end] -= std::accumulate(meant.data() + end - 127, meant.data() + end + 1, 0);
         if (arguments.contains("--log")) {  // the unit's record, the last line of the log
             const QJsonObject record =
                 QJsonDocument::fromJson(ReadAll(Path("units.jsonl")).trimmed().split('\n').last())

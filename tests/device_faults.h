@@ -20,7 +20,7 @@ namespace quillon::testing {
 enum class Fault {
     Ok, Absent, Unplug, Drop, DropEvery, RefuseA0, RefuseA1, NoMemory, Cycle, Protected, Flipped,
     OneBlock, Spoil, Fill, Late, Stopped, Device0, LoseChunk, SmallPages, StopMidway, Interrupt,
-    Paced, Iow56, ShortChunk, ArbitrationLost, Device51
+    Paced, Iow56, ShortChunk, ArbitrationLost, Device51, Memory24C16, SegmentMemory, SegmentKept
 };
 // clang-format on
 
@@ -34,7 +34,21 @@ inline std::atomic<pid_t> interruptedProcess{0};
 // offset (Spoil) or a value (Fill). Ok sets nothing. SmallPages: a memory with 4-byte pages. Paced:
 // replies at the adapter's pace. Iow56: the adapter an IO-Warrior 56 (64-byte reports).
 // ArbitrationLost: the read reply after `param` says so. Device51: a device at 0x51 (A2, A3),
-// just past the memory.
+// just past the memory. Memory24C16, SegmentMemory (E-DDC), SegmentKept (E-DDC, the segment
+// kept past a stop): a memory of 2048 or 1024 bytes, holding FourBlocks() when `param` is 1.
+// An EDID of four blocks: the sample's two, then two more extension blocks of their own.
+inline EdidBytes FourBlocks() {
+    EdidBytes image(iow::SampleEdid().begin(), iow::SampleEdid().end());
+    for (std::uint8_t fill : {0x22, 0x33}) {
+        image.insert(image.end(), image.begin() + 128, image.begin() + 256);
+        std::fill(image.end() - 28, image.end() - 1, fill);
+    }
+    image[126] = 3;
+    for (int end = 127; end < 512; end += 128)
+        image[end] -= std::accumulate(image.data() + end - 127, image.data() + end + 1, 0);
+    return image;
+}
+
 inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
     using enum Fault;
     iow::VirtualAdapter& model = link.Model();
@@ -91,6 +105,15 @@ inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
             return model.SetKind(iow::VirtualAdapter::Kind::Iow56);
         case ArbitrationLost:
             return link.LoseArbitrationAfter(param);
+        case Memory24C16:
+        case SegmentMemory:
+        case SegmentKept:
+            model.UseLargerMemory(fault == Memory24C16 ? 2048 : 1024,
+                                  fault == Memory24C16   ? iow::VirtualAdapter::Segments::None
+                                  : fault == SegmentKept ? iow::VirtualAdapter::Segments::Kept
+                                                         : iow::VirtualAdapter::Segments::FallBack);
+            if (param == 1) eeprom.Put(FourBlocks());
+            return;
         case Device51:
             return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0xA2));
         case Ok:
@@ -212,11 +235,13 @@ struct Reported {
     QMap<int, std::uint8_t> valuesRead;  // of flagged bytes that read back otherwise
 };
 inline QStringList AgainstMemory(const Reported& reported, Flagged expected, bool write, int count,
-                                 const EdidImage& meant, const EdidImage& memory,
-                                 const EdidImage& before, const QList<int>& extra = {}) {
+                                 std::span<const std::uint8_t> meant,
+                                 std::span<const std::uint8_t> memory,
+                                 std::span<const std::uint8_t> before,
+                                 const QList<int>& extra = {}) {
     QStringList wrong;
     QList<int> differing;
-    for (int k = 0; k < kEdidBytes; ++k) {
+    for (int k = 0; k < int(memory.size()); ++k) {
         const QString at = QStringLiteral(" at offset %1").arg(k);
         const bool flagged = reported.flagged.contains(k);
         if (k < count && memory[k] != meant[k]) differing << k;

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/unit_stamps.h"
+#include "image/edid_layout.h"
 
 namespace quillon::cli {
 
@@ -127,7 +128,7 @@ int Run(Request request, Console& console) {
         Print(listed, request, console);
         return listed.status;
     }
-    EdidImage fileImage{};
+    EdidBytes fileImage;
     UnitLog log;
     if (auto failed = Prepare(request, console.inIsTerminal, fileImage, log)) {
         Print(*failed, request, console);
@@ -135,7 +136,7 @@ int Run(Request request, Console& console) {
     }
     if (entry.file == FileUse::ReadOptional && !request.file.isEmpty()) {
         CommandResult shown;
-        shown.SetShown(fileImage);
+        shown.SetShown(FirstTwoBlocks(fileImage));
         Print(shown, request, console);
         return shown.status;
     }

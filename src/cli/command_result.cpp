@@ -36,7 +36,7 @@ int CommandResult::SetFaults(std::vector<ByteFault> listed) {
                                                   : kExitBytesDiffer;
 }
 
-void CommandResult::SetBlocks(const EdidImage& image, int byteCount) {
+void CommandResult::SetBlocks(std::span<const std::uint8_t> image, int byteCount) {
     badBlocks = BadBlocks(image, byteCount);
     blockCount = byteCount / kBlockBytes;
 }

@@ -18,6 +18,7 @@
 #include "image/edid_stamp.h"
 #include "iow/adapter_choice.h"
 #include "transfer/memory_engine.h"
+#include "transfer/memory_profiles.h"
 
 namespace quillon::cli {
 
@@ -28,7 +29,8 @@ struct Request {
     const CommandEntry* entry = nullptr;  // the command's row of the table
     QString file;
     std::int16_t byteCount = kByteCountTwoBlocks;
-    bool byteCountGiven = false;  // by --bytes; else a file's length gives it
+    bool byteCountGiven = false;  // by --bytes; else a file's length, or the EDID's, gives it
+    const MemoryProfile* memory = &DefaultMemory();
     bool yes = false;
     bool json = false;     // the outcome as JSON, else in words
     QStringList adapters;  // serial numbers; empty: the first free one
@@ -75,13 +77,13 @@ struct CommandResult {
     std::optional<Stamped> stamped;
     bool asIs = false, checksumsFixed = false;
     // For the unit's record: the bytes meant for the memory, and those read back from it.
-    std::optional<EdidImage> meant, readBack;
+    std::optional<EdidBytes> meant, readBack;
 
     // The faults, and the status they give: 3 when some byte got no answer, else 4 when some
     // differs, else 0.
     int SetFaults(std::vector<ByteFault> listed);
     // Each block's checksum verdict among the first `byteCount` bytes of `image`.
-    void SetBlocks(const EdidImage& image, int byteCount);
+    void SetBlocks(std::span<const std::uint8_t> image, int byteCount);
     // Who `image` says the display is, and its blocks' verdicts.
     void SetShown(const EdidImage& image);
 };

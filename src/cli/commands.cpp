@@ -21,17 +21,43 @@ IowI2cBus Bus(const Job& job) {
     return bus;
 }
 
+// How the chosen memory is gone through: its addressing, pages as asked.
+Pace PaceOf(const Request& request) {
+    return {.pageBytes = request.pageBytes, .addressing = request.memory->addressing};
+}
+
 // The range of the memory read at the adapter's pace, observed by the progress and the stop.
 MemoryOutcome ReadRange(const Job& job, int count) {
     IowI2cBus bus = Bus(job);
     ProgressObserver observer(job.progress, count, job.stop);
-    return ReadMemory(bus, count, Pace{}, observer);
+    return ReadMemory(bus, count, PaceOf(job.request), observer);
+}
+
+// The EDID as long as it says it is (its base block, then byte 126 or HF-EEODB's count), never
+// past the memory; as long as --bytes says when it does. Where the base block does not come, the
+// first two blocks: what is missing is listed either way.
+MemoryOutcome ReadEdid(const Job& job) {
+    const Request& request = job.request;
+    const int most = request.memory->bytes;
+    if (request.byteCountGiven) return ReadRange(job, request.byteCount);
+    IowI2cBus bus = Bus(job);
+    ProgressObserver first(job.progress, kBlockBytes, job.stop);
+    MemoryOutcome base = ReadMemory(bus, kBlockBytes, PaceOf(request), first);
+    if (base.interrupted || base.abandoned) return base;
+    const int count = std::min(
+        most, base.faults.empty() ? EdidBlockCount(base.memory) * kBlockBytes : kEdidBytes);
+    if (count == kBlockBytes) return base;
+    ProgressObserver rest(job.progress, count, job.stop);
+    MemoryOutcome read = ReadMemory(bus, count, PaceOf(request), rest, kBlockBytes);
+    std::copy(base.memory.begin(), base.memory.end(), read.memory.begin());
+    read.faults.insert(read.faults.begin(), base.faults.begin(), base.faults.end());
+    return read;
 }
 
 void Read(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
-    const int count = request.byteCount;
-    const MemoryOutcome read = ReadRange(job, count);
+    const MemoryOutcome read = ReadEdid(job);
+    const int count = static_cast<int>(read.memory.size());
     outcome.status = outcome.SetFaults(read.faults);
     if (read.interrupted) {
         outcome.status = kExitInterrupted;
@@ -56,11 +82,12 @@ void Read(const Job& job, CommandResult& outcome) {
 
 void Verify(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
-    const EdidImage& expected = job.fileImage;
+    const EdidBytes& expected = job.fileImage;
     const MemoryOutcome read = ReadRange(job, request.byteCount);
     std::vector<ByteFault> faults;
     auto next = read.faults.begin();
-    const std::set<int> ignored = request.ignoreStamp ? StampedOffsets(expected) : std::set<int>{};
+    const std::set<int> ignored =
+        request.ignoreStamp ? StampedOffsets(FirstTwoBlocks(expected)) : std::set<int>{};
     for (int k = 0; k < request.byteCount; ++k) {
         const bool got = next == read.faults.end() || next->offset != k;
         if (!got) ++next;
@@ -82,14 +109,14 @@ void Verify(const Job& job, CommandResult& outcome) {
 
 void Write(const Job& job, CommandResult& outcome) {
     const Request& request = job.request;
-    EdidImage image = job.fileImage;
+    EdidBytes image = job.fileImage;
     if (request.Stamping() && !StampUnit(request, image, outcome)) return;
     outcome.asIs = request.asIs;
     outcome.checksumsFixed = request.fixChecksums;
     IowI2cBus bus = Bus(job);
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
-    const MemoryOutcome written = ProgramMemory(bus, AllMeant(image, request.byteCount),
-                                                Pace{.pageBytes = request.pageBytes}, observer);
+    const MemoryOutcome written =
+        ProgramMemory(bus, AllMeant(image, request.byteCount), PaceOf(request), observer);
     outcome.SetBlocks(image, request.byteCount);
     outcome.status = outcome.SetFaults(written.faults);
     outcome.meant = image;
@@ -134,24 +161,29 @@ void Info(const Job& job, CommandResult& outcome) {
 void ShowMemory(const Job& job, CommandResult& outcome) {
     const MemoryOutcome read = ReadRange(job, kEdidBytes);
     outcome.status = outcome.SetFaults(read.faults);
-    if (outcome.status == kExitDone) outcome.SetShown(read.memory);
+    if (outcome.status == kExitDone) outcome.SetShown(FirstTwoBlocks(read.memory));
     if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
 }
 
 const CommandEntry kCommands[] = {
-    {"read", FileUse::Written, AdapterUse::One, false, {"bytes", "adapter", "no-pull-ups"}, Read},
+    {"read",
+     FileUse::Written,
+     AdapterUse::One,
+     false,
+     {"bytes", "adapter", "no-pull-ups", "memory"},
+     Read},
     {"write",
      FileUse::Read,
      AdapterUse::Several,
      true,
-     {"bytes", "page-bytes", "yes", "adapter", "all", "fix-checksums", "as-is", "stamp-serial",
-      "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups"},
+     {"bytes", "page-bytes", "memory", "yes", "adapter", "all", "fix-checksums", "as-is",
+      "stamp-serial", "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups"},
      Write},
     {"verify",
      FileUse::Read,
      AdapterUse::Several,
      false,
-     {"bytes", "adapter", "all", "log", "ignore-stamp", "no-pull-ups"},
+     {"bytes", "adapter", "all", "log", "ignore-stamp", "no-pull-ups", "memory"},
      Verify},
     {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all", "no-pull-ups"}, Scan},
     {"info", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Info},
@@ -160,13 +192,13 @@ const CommandEntry kCommands[] = {
      FileUse::ReadOptional,
      AdapterUse::Several,
      false,
-     {"adapter", "all", "no-pull-ups"},
+     {"adapter", "all", "no-pull-ups", "memory"},
      ShowMemory},
 };
 
-std::optional<CommandResult> LoadFile(const QString& path, EdidImage& image, long long& fileBytes) {
+std::optional<CommandResult> LoadFile(const QString& path, EdidBytes& image, long long& fileBytes) {
     // What goes in must be an image: an XML file without one is not taken for 256 zeros.
-    const LoadOutcome loaded = LoadImageFile(LocalPath(path), image, WithoutData::Refused);
+    const LoadOutcome loaded = LoadImageBytes(LocalPath(path), image, WithoutData::Refused);
     if (const auto* error = std::get_if<FileError>(&loaded))
         return Fail(kExitFileError, FileErrorText("read", path, *error));
     if (const auto* parser = std::get_if<ParserFailure>(&loaded))
@@ -186,12 +218,13 @@ std::optional<CommandResult> TakeFileLength(Request& request, long long fileByte
                                             "image is 128 bytes a block.")
                                         .arg(file)
                                         .arg(fileBytes));
-    if (fileBytes > kEdidBytes)
+    if (fileBytes > request.memory->bytes)
         return Fail(kExitFileError, QString("Larger than the memory: %1 holds %2 blocks, the "
-                                            "memory %3 bytes.")
+                                            "memory (%3) %4 bytes; --memory names a larger one.")
                                         .arg(file)
                                         .arg(fileBytes / kBlockBytes)
-                                        .arg(kEdidBytes));
+                                        .arg(request.memory->name)
+                                        .arg(request.memory->bytes));
     if (!request.byteCountGiven) request.byteCount = static_cast<std::int16_t>(fileBytes);
     if (request.byteCount > fileBytes)
         return Fail(kExitFileError, QString("Too short for --bytes %1: %2 holds %3 bytes.")
@@ -209,7 +242,7 @@ const CommandEntry* FindCommand(const QString& name) {
     return nullptr;
 }
 
-std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidImage& fileImage,
+std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBytes& fileImage,
                                      UnitLog& log) {
     // The record and the counter must work before any memory is written.
     if (!request.logFile.isEmpty())
@@ -238,7 +271,7 @@ std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidIm
                                             .arg(request.file));
         // A stamp recomputes the checksums anyway.
         if (request.fixChecksums || request.Stamping()) FixChecksums(fileImage, request.byteCount);
-        if (request.stamp.serialText && !DisplayDescriptorOffset(fileImage, 0xFF))
+        if (request.stamp.serialText && !DisplayDescriptorOffset(FirstTwoBlocks(fileImage), 0xFF))
             return Fail(kExitFileError, QString("%1 has no display serial number descriptor for "
                                                 "--stamp-serial-text.")
                                             .arg(request.file));

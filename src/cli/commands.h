@@ -21,7 +21,7 @@ enum class AdapterUse { None, One, Several };
 struct Job {
     const Request& request;
     const Adapter& adapter;
-    const EdidImage& fileImage;
+    const EdidBytes& fileImage;
     const TransferProgress& progress;
     const std::atomic<bool>* stop;
 };
@@ -42,7 +42,7 @@ const CommandEntry* FindCommand(const QString& name);
 // What a command needs before any adapter: the log and the counter open, the file it writes
 // from or compares with loaded and checked (its length becomes the byte count unless --bytes
 // gave one), and someone to ask before a write. The failure, if any.
-std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidImage& fileImage,
+std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBytes& fileImage,
                                      UnitLog& log);
 
 // The command on one open adapter, which it closes.

@@ -62,9 +62,19 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption bytes(
         "bytes",
-        "How many bytes: 128 (one block) or 256 (two); default: what the file of write or "
-        "verify holds, else 256.",
+        "How many bytes: whole blocks of 128, up to the memory's size; default: what the file "
+        "of write or verify holds, and for read the EDID's own length (byte 126, or the HDMI "
+        "Forum's override).",
         "count", "256");
+    QString memories;
+    for (const MemoryProfile& profile : kMemoryProfiles)
+        memories += QString("\n  %1: %2").arg(profile.name, profile.about);
+    const QCommandLineOption memory(
+        "memory",
+        "The memory the EDID is kept in (default 24c02); its page size is --page-bytes' "
+        "default:" +
+            memories,
+        "name", DefaultMemory().name);
     const QCommandLineOption yes("yes", "Write without asking; needed without a terminal.");
     const QCommandLineOption adapterOption(
         QStringList{"adapter", "serial"},
@@ -81,8 +91,8 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     const QCommandLineOption json("json", "Print the outcome as one JSON object.");
     const QCommandLineOption pageBytes(
         "page-bytes",
-        "Write in pages of 1, 4, 8 or 16 bytes (default 8, which every memory of the 24C01/24C02 "
-        "family takes; 1 writes a byte at a time).",
+        "Write in pages of 1, 4, 8 or 16 bytes (default: the memory's, 8 for the 24C01/24C02 "
+        "family; 1 writes a byte at a time).",
         "bytes", QString::number(kDefaultPageBytes));
     const QCommandLineOption stampSerial(
         "stamp-serial",
@@ -116,7 +126,8 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     const QList<QCommandLineOption> options{
         bytes,           yes,          adapterOption, all,         json,
         pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
-        stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps};
+        stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps,
+        memory};
     parser.addOptions(options);
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
@@ -166,13 +177,20 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
             return usage(QString("%1%2 does not take --%3.")
                              .arg(name, request.file.isEmpty() ? "" : " FILE", given));
     }
-    const QString byteText = parser.value(bytes);
-    if (byteText != "128" && byteText != "256") return usage("--bytes takes 128 or 256.");
-    const int page = parser.value(pageBytes).toInt();
+    request.memory = FindMemoryProfile(parser.value(memory).toStdString());
+    if (request.memory == nullptr) return usage("--memory takes one of:" + memories);
+    bool number = false;
+    const int count = parser.value(bytes).toInt(&number);
+    if (!number || count < kBlockBytes || count % kBlockBytes != 0 || count > request.memory->bytes)
+        return usage(QString("--bytes takes whole blocks of 128, up to the %1 of the memory (%2).")
+                         .arg(request.memory->bytes)
+                         .arg(request.memory->name));
+    const int page =
+        parser.isSet(pageBytes) ? parser.value(pageBytes).toInt() : request.memory->pageBytes;
     if (std::ranges::find(kPageSizes, page) == std::end(kPageSizes))
         return usage("--page-bytes takes 1, 4, 8 or 16.");
     request.pageBytes = page;
-    request.byteCount = static_cast<std::int16_t>(byteText.toInt());
+    request.byteCount = static_cast<std::int16_t>(count);
     request.byteCountGiven = parser.isSet(bytes);
     request.yes = parser.isSet(yes);
     request.adapters = parser.values(adapterOption);

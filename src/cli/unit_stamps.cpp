@@ -8,6 +8,8 @@
 #include <QSysInfo>
 #include <variant>
 
+#include "image/edid_layout.h"
+
 namespace quillon::cli {
 
 std::optional<QString> StampOptions(const QCommandLineParser& parser,
@@ -47,7 +49,7 @@ std::optional<QString> StampOptions(const QCommandLineParser& parser,
     return std::nullopt;
 }
 
-bool StampUnit(const Request& request, EdidImage& image, CommandResult& outcome) {
+bool StampUnit(const Request& request, EdidBytes& image, CommandResult& outcome) {
     Stamp stamp = request.stamp;
     if (!request.counterFile.isEmpty()) {
         const auto taken = TakeCounter(LocalPath(request.counterFile));
@@ -58,7 +60,12 @@ bool StampUnit(const Request& request, EdidImage& image, CommandResult& outcome)
         }
         stamp.serialNumber = std::get<std::uint32_t>(taken);
     }
-    outcome.stamped = Stamped{stamp, ApplyStamp(image, stamp, request.byteCount)};
+    // Where a stamp goes, in the first two blocks; every block's checksum after.
+    EdidImage first = FirstTwoBlocks(image);
+    const bool descriptor = ApplyStamp(first, stamp, std::min<int>(request.byteCount, kEdidBytes));
+    std::copy_n(first.begin(), std::min<std::size_t>(image.size(), first.size()), image.begin());
+    FixChecksums(image, request.byteCount);
+    outcome.stamped = Stamped{stamp, descriptor};
     return true;
 }
 
@@ -71,14 +78,15 @@ QJsonObject UnitRecord(const Request& request, const CommandResult& outcome) {
     record["time"] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     record["host"] = QSysInfo::machineHostName();
     record["image_file"] = QFileInfo(request.file).absoluteFilePath();
-    const auto sha256 = [&](const std::optional<EdidImage>& image) -> QJsonValue {
+    const auto sha256 = [&](const std::optional<EdidBytes>& image) -> QJsonValue {
         if (!image) return QJsonValue();
         const QByteArray bytes(reinterpret_cast<const char*>(image->data()), request.byteCount);
         return QString(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     };
     record["sha256_meant"] = sha256(outcome.meant);
     record["sha256_read"] = sha256(outcome.readBack);
-    if (outcome.meant) record["identity"] = IdentityJson(IdentityOf(*outcome.meant));
+    if (outcome.meant)
+        record["identity"] = IdentityJson(IdentityOf(FirstTwoBlocks(*outcome.meant)));
     return record;
 }
 

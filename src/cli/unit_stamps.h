@@ -21,7 +21,7 @@ std::optional<QString> StampOptions(const QCommandLineParser& parser,
 // Stamps this unit's identity into `image`, taking its serial number from the counter first
 // (on the disk before anything is written, so that it is never given twice). False, with the
 // outcome a file error, when the counter could not be taken.
-bool StampUnit(const Request& request, EdidImage& image, CommandResult& outcome);
+bool StampUnit(const Request& request, EdidBytes& image, CommandResult& outcome);
 
 // Appends the unit's record to `log` (when open): the outcome, and when, where, from what
 // file, the bytes meant and read back (SHA-256) and who the image says the display is. A record

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/regular_file.h"
+#include "image/edid_layout.h"
 
 namespace quillon {
 
@@ -86,10 +87,8 @@ LoadOutcome LoadRawImage(const std::string& path, EdidImage& image) {
     std::string bytes;
     off_t size = 0;
     if (auto error = ReadImageFile(path, std::tuple_size_v<EdidImage>, bytes, size)) return *error;
-    EdidImage read{};  // a short file: the rest stays 0
-    std::copy(bytes.begin(), bytes.end(), read.begin());
-    image = read;
-    return ImageLoaded{size};
+    image = FirstTwoBlocks({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    return ImageLoaded{size};  // a short file: the rest is 0
 }
 
 std::uint8_t BlockTextByte(std::u32string_view text, int k) {
@@ -125,11 +124,11 @@ std::u32string AllText(const pugi::xml_node& element) {
     return text;
 }
 
-// The image from a loaded document: the last /DATAOBJ/DATA element's blocks.
-LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& image,
+// The image from a loaded document: the last /DATAOBJ/DATA element's blocks, BLOCK0 and BLOCK1
+// and every BLOCK2, BLOCK3 ... after them.
+LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidBytes& image,
                               WithoutData withoutData) {
-    std::u32string block0;
-    std::u32string block1;
+    std::vector<std::u32string> blocks(2);
     const pugi::xpath_node_set found = document.select_nodes("/DATAOBJ/DATA");
     if (found.empty() && withoutData == WithoutData::Refused)
         return FileError{kErrorNoImage, "The XML file holds no EDID image (no /DATAOBJ/DATA)"};
@@ -137,15 +136,29 @@ LoadOutcome ImageFromDocument(const pugi::xml_document& document, EdidImage& ima
         const pugi::xml_node first = data.node().child("BLOCK0");
         if (!first)
             return FileError{kErrorMissingBlock0, "The XML element DATA has no BLOCK0 element"};
-        block0 = AllText(first);
         const pugi::xml_node second = data.node().child("BLOCK1");
         if (!second)
             return FileError{kErrorMissingBlock1, "The XML element DATA has no BLOCK1 element"};
-        block1 = AllText(second);
+        blocks.assign({AllText(first), AllText(second)});
+        for (int k = 2; k * kBlockBytes < kLargestMemoryBytes; ++k) {
+            const pugi::xml_node more = data.node().child(("BLOCK" + std::to_string(k)).c_str());
+            if (!more) break;
+            blocks.push_back(AllText(more));
+        }
     }
-    DecodeBlockText(block0, image.data());
-    DecodeBlockText(block1, image.data() + kBlockBytes);
-    return ImageLoaded{kEdidBytes};
+    image.assign(blocks.size() * kBlockBytes, 0);
+    for (std::size_t k = 0; k < blocks.size(); ++k)
+        DecodeBlockText(blocks[k], image.data() + k * kBlockBytes);
+    return ImageLoaded{static_cast<long long>(image.size())};
+}
+
+// The first two blocks of what `load` gives.
+template <typename Load>
+LoadOutcome FirstTwoBlocksOf(EdidImage& image, Load load) {
+    EdidBytes bytes;
+    LoadOutcome outcome = load(bytes);
+    if (std::holds_alternative<ImageLoaded>(outcome)) image = FirstTwoBlocks(bytes);
+    return outcome;
 }
 
 ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
@@ -158,14 +171,18 @@ ParserFailure FailureOf(const pugi::xml_parse_result& parsed) {
 
 }  // namespace
 
-LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image, WithoutData withoutData) {
+namespace {
+
+LoadOutcome LoadXmlBytes(const std::string& path, EdidBytes& image, WithoutData withoutData) {
     std::string text;  // one byte over the limit tells a file that grew since
     off_t size = 0;
     if (auto error = ReadImageFile(path, kMaxImageFileBytes + 1, text, size)) return *error;
-    return LoadXmlImageFromMemory(text, image, withoutData);
+    return LoadXmlBytesFromMemory(text, image, withoutData);
 }
 
-LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
+}  // namespace
+
+LoadOutcome LoadXmlBytesFromMemory(std::string_view text, EdidBytes& image,
                                    WithoutData withoutData) {
     if (static_cast<long long>(text.size()) > kMaxImageFileBytes) return TooLarge();
     pugi::xml_document document;
@@ -174,9 +191,29 @@ LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
     return ImageFromDocument(document, image, withoutData);
 }
 
+LoadOutcome LoadXmlImage(const std::string& path, EdidImage& image, WithoutData withoutData) {
+    return FirstTwoBlocksOf(
+        image, [&](EdidBytes& bytes) { return LoadXmlBytes(path, bytes, withoutData); });
+}
+
+LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
+                                   WithoutData withoutData) {
+    return FirstTwoBlocksOf(
+        image, [&](EdidBytes& bytes) { return LoadXmlBytesFromMemory(text, bytes, withoutData); });
+}
+
 LoadOutcome LoadImageFile(const std::string& path, EdidImage& image, WithoutData withoutData) {
     return FormatOf(path) == ImageFormat::Xml ? LoadXmlImage(path, image, withoutData)
                                               : LoadRawImage(path, image);
+}
+
+LoadOutcome LoadImageBytes(const std::string& path, EdidBytes& image, WithoutData withoutData) {
+    if (FormatOf(path) == ImageFormat::Xml) return LoadXmlBytes(path, image, withoutData);
+    std::string bytes;  // one byte over the largest memory tells a file too long for any
+    off_t size = 0;
+    if (auto error = ReadImageFile(path, kLargestMemoryBytes + 1, bytes, size)) return *error;
+    image.assign(bytes.begin(), bytes.end());
+    return ImageLoaded{size};
 }
 
 namespace {
@@ -243,11 +280,11 @@ std::optional<FileError> WriteInPlace(const FileWriteCalls& calls, const std::st
 
 }  // namespace
 
-std::optional<FileError> WriteBinaryFile(const std::string& requested, const EdidImage& image,
-                                         int byteCount) {
+std::optional<FileError> WriteBinaryFile(const std::string& requested,
+                                         std::span<const std::uint8_t> image, int byteCount) {
     const FileWriteCalls& calls = *g_fileWriteCalls;
-    const std::span<const std::uint8_t> bytes(
-        image.data(), static_cast<std::size_t>(std::clamp(byteCount, 0, kEdidBytes)));
+    const std::span<const std::uint8_t> bytes = image.first(
+        static_cast<std::size_t>(std::clamp(byteCount, 0, static_cast<int>(image.size()))));
     const std::string path = ResolveLinks(requested);
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;

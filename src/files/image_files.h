@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -66,6 +67,13 @@ LoadOutcome LoadXmlImageFromMemory(std::string_view text, EdidImage& image,
 LoadOutcome LoadImageFile(const std::string& path, EdidImage& image,
                           WithoutData withoutData = WithoutData::Zeros);
 
+// The command line's reader: an image of any number of blocks, by FormatOf(path). A raw file's
+// bytes as they are (read up to one past kLargestMemoryBytes: `fileBytes` tells the length);
+// an XML file's BLOCK0 and BLOCK1 and every BLOCK2, BLOCK3 ... after them.
+LoadOutcome LoadImageBytes(const std::string& path, EdidBytes& image, WithoutData withoutData);
+LoadOutcome LoadXmlBytesFromMemory(std::string_view text, EdidBytes& image,
+                                   WithoutData withoutData);
+
 // Byte k (0..127) of a block text: the characters at positions 2k and 2k+1, without spaces,
 // tabs and line feeds; their leading hexadecimal digits give the value ("1G" gives 1, "G1"
 // gives 0). A pair beyond the end of the text gives 0.
@@ -81,7 +89,8 @@ void DecodeBlockText(std::u32string_view text, std::uint8_t* block);
 // (the link stays). The old file's permission bits (not set-id or sticky), owner and group are
 // kept where the process may. A target that is not a regular file is refused. Where the folder
 // takes no new file but the file itself can be written, it is written in place.
-std::optional<FileError> WriteBinaryFile(const std::string& path, const EdidImage& image,
+std::optional<FileError> WriteBinaryFile(const std::string& path,
+                                         std::span<const std::uint8_t> image,
                                          int byteCount = kEdidBytes);
 
 // The system calls through which WriteBinaryFile writes, so that tests can make a folder

@@ -16,14 +16,36 @@ bool I2cTransferResult::Any(I2cStatus status) const {
                                [status](const I2cMessageResult& m) { return m.status == status; });
 }
 
-std::vector<I2cMessage> EepromRead(std::uint8_t offset, int count) {
-    return {I2cMessage::Write(kEepromAddress, {offset}), I2cMessage::Read(kEepromAddress, count)};
+std::uint8_t MemoryAddressOf(Addressing addressing, int offset) {
+    const int block = addressing == Addressing::BlockSelect ? offset / kBytesPerAddress : 0;
+    return static_cast<std::uint8_t>(kEepromAddress | block);
 }
 
-std::vector<I2cMessage> EepromWrite(std::uint8_t offset, std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> bytes{offset};
+namespace {
+// The messages that set the memory's address to `offset`, `data` written after the word
+// address; the segment first where the memory has segments.
+std::vector<I2cMessage> Addressed(Addressing addressing, int offset,
+                                  std::span<const std::uint8_t> data) {
+    std::vector<I2cMessage> messages;
+    if (addressing == Addressing::Segment)
+        messages.push_back(I2cMessage::Write(
+            kSegmentPointerAddress, {static_cast<std::uint8_t>(offset / kBytesPerAddress)}));
+    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(offset % kBytesPerAddress)};
     bytes.insert(bytes.end(), data.begin(), data.end());
-    return {I2cMessage::Write(kEepromAddress, std::move(bytes))};
+    messages.push_back(I2cMessage::Write(MemoryAddressOf(addressing, offset), std::move(bytes)));
+    return messages;
+}
+}  // namespace
+
+std::vector<I2cMessage> MemoryRead(Addressing addressing, int offset, int count) {
+    std::vector<I2cMessage> messages = Addressed(addressing, offset, {});
+    messages.push_back(I2cMessage::Read(MemoryAddressOf(addressing, offset), count));
+    return messages;
+}
+
+std::vector<I2cMessage> MemoryWrite(Addressing addressing, int offset,
+                                    std::span<const std::uint8_t> data) {
+    return Addressed(addressing, offset, data);
 }
 
 std::vector<I2cMessage> AddressProbe(std::uint8_t addressByte) {
@@ -42,7 +64,12 @@ I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messa
         // before the memory had its chance to answer.
         const bool last = !polls || (attempt >= kAckPollAttempts && Clock::now() >= giveUp);
         I2cTransferResult result = bus.Transfer(messages, attempt == 1 ? whileWaiting : nullptr);
-        if (last || result.messages.front().status != I2cStatus::AddressRefused) return result;
+        const auto failed = std::ranges::find_if(
+            result.messages, [](const I2cMessageResult& m) { return m.status != I2cStatus::Done; });
+        if (last || failed == result.messages.end() ||
+            failed->status != I2cStatus::AddressRefused ||
+            messages[failed - result.messages.begin()].read)
+            return result;
         std::this_thread::sleep_for(kAckPollInterval);
     }
 }

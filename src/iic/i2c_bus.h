@@ -94,17 +94,33 @@ inline constexpr int kAckPollAttempts = 3;
 // keeps an adapter that answers faster from flooding the bus.
 inline constexpr auto kAckPollInterval = std::chrono::microseconds(250);
 
-// Runs the transaction, repeating it for kAckPollLimit and kAckPollAttempts while its first
-// message is a write whose address is refused (acknowledge polling over a memory's write cycle).
-// `whileWaiting` runs during the first attempt only.
+// Runs the transaction, repeating it for kAckPollLimit and kAckPollAttempts while the first
+// message that fails is a write whose address is refused (acknowledge polling over a memory's write
+// cycle). `whileWaiting` runs during the first attempt only.
 I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messages,
                                   const WhileWaiting& whileWaiting = nullptr);
 
+// How a memory's bytes past the first 256 are reached.
+enum class Addressing {
+    OneAddress,   // one address pair, 0xA0/0xA1, 256 bytes at most (24C01, 24C02, 24LC21A)
+    BlockSelect,  // each 256 bytes at a pair of their own: 0xA0, 0xA2 ... 0xAE (24C04 to 24C16)
+    Segment,      // VESA E-DDC: the segment written to 0x60, then with no stop between the
+                  // memory at 0xA0 as usual; the segment pointer falls back to 0 at each stop
+};
+// The bytes that one address pair, or one segment, reaches.
+inline constexpr int kBytesPerAddress = 256;
+// The E-DDC segment pointer's 7-bit address (address byte 0x60).
+inline constexpr std::uint8_t kSegmentPointerAddress = 0x30;
+
+// The 7-bit address of the memory's byte `offset`.
+std::uint8_t MemoryAddressOf(Addressing addressing, int offset);
+
 // The memory's messages: a random read of `count` bytes from `offset`, a write of `data` at
-// `offset`, and a probe of an address byte (a message without data to its 7-bit address, in
-// the direction of its low bit).
-std::vector<I2cMessage> EepromRead(std::uint8_t offset, int count);
-std::vector<I2cMessage> EepromWrite(std::uint8_t offset, std::span<const std::uint8_t> data);
+// `offset` (neither past a 256-byte boundary), and a probe of an address byte (a message
+// without data to its 7-bit address, in the direction of its low bit).
+std::vector<I2cMessage> MemoryRead(Addressing addressing, int offset, int count);
+std::vector<I2cMessage> MemoryWrite(Addressing addressing, int offset,
+                                    std::span<const std::uint8_t> data);
 std::vector<I2cMessage> AddressProbe(std::uint8_t addressByte);
 
 }  // namespace quillon

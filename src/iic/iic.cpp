@@ -13,7 +13,8 @@ std::uint32_t IicEnable(IowKitHandle handle, std::uint8_t flag) {
 IicByte IicReadEepromByte(IowKitHandle handle, std::uint8_t offset,
                           const WhileWaiting& whileWaiting) {
     IowI2cBus bus(handle, kWindowReportBytes);
-    const I2cTransferResult result = TransferPolling(bus, EepromRead(offset, 1), whileWaiting);
+    const I2cTransferResult result =
+        TransferPolling(bus, MemoryRead(Addressing::OneAddress, offset, 1), whileWaiting);
     if (!result.Done()) return {.abandoned = result.Abandoned(), .noAnswer = result.NoAnswer()};
     return {.ok = true, .value = result.ReadBytes()[0]};
 }
@@ -22,7 +23,8 @@ IicWriteResult IicWriteEepromByte(IowKitHandle handle, std::uint8_t offset, std:
                                   const WhileWaiting& whileWaiting) {
     IowI2cBus bus(handle, kWindowReportBytes);
     const std::uint8_t data[] = {value};
-    const I2cTransferResult result = TransferPolling(bus, EepromWrite(offset, data), whileWaiting);
+    const I2cTransferResult result =
+        TransferPolling(bus, MemoryWrite(Addressing::OneAddress, offset, data), whileWaiting);
     return {result.Done(), result.Abandoned(), result.NoAnswer()};
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace quillon {
 
@@ -11,6 +12,10 @@ inline constexpr int kBlockBytes = 128;
 
 // The EDID image: offset k holds memory address k or file position k. All zero when made.
 using EdidImage = std::array<std::uint8_t, kEdidBytes>;
+
+// The command line's images: any number of blocks, as many as the largest memory holds.
+using EdidBytes = std::vector<std::uint8_t>;
+inline constexpr int kLargestMemoryBytes = 2048;
 
 // How many bytes Read EDID and Write EDID handle: 128 (one block) or 256 (two).
 inline constexpr std::int16_t kByteCountOneBlock = 128;

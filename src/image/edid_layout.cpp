@@ -7,18 +7,19 @@ namespace quillon {
 
 namespace {
 
-std::uint8_t BlockSum(const EdidImage& image, int block) {
+std::uint8_t BlockSum(std::span<const std::uint8_t> image, int block) {
     const auto begin = image.begin() + block * kBlockBytes;
     return static_cast<std::uint8_t>(std::accumulate(begin, begin + kBlockBytes, 0));
 }
 
 }  // namespace
 
-bool HasEdidHeader(const EdidImage& image) {
-    return std::equal(kEdidHeader.begin(), kEdidHeader.end(), image.begin());
+bool HasEdidHeader(std::span<const std::uint8_t> image) {
+    return image.size() >= kEdidHeader.size() &&
+           std::equal(kEdidHeader.begin(), kEdidHeader.end(), image.begin());
 }
 
-std::vector<int> BadBlocks(const EdidImage& image, int byteCount) {
+std::vector<int> BadBlocks(std::span<const std::uint8_t> image, int byteCount) {
     std::vector<int> bad;
     BlockChecksum checksum;
     for (int n = 1; n <= byteCount; ++n)
@@ -26,11 +27,29 @@ std::vector<int> BadBlocks(const EdidImage& image, int byteCount) {
     return bad;
 }
 
-void FixChecksums(EdidImage& image, int byteCount) {
+void FixChecksums(std::span<std::uint8_t> image, int byteCount) {
     for (int block = 0; block < byteCount / kBlockBytes; ++block) {
         std::uint8_t& last = image[static_cast<std::size_t>(block * kBlockBytes + kBlockBytes - 1)];
         last = static_cast<std::uint8_t>(last - BlockSum(image, block));
     }
+}
+
+int EdidBlockCount(std::span<const std::uint8_t> image) {
+    constexpr int kExtensionCount = 126, kCtaTag = 0x02, kFirstDataBlock = 4;
+    constexpr int kExtendedTagCode = 7, kHfEeodbTag = 0x78;
+    if (image.size() >= 2 * kBlockBytes && image[kBlockBytes] == kCtaTag) {
+        const auto dataBlock = image.subspan(kBlockBytes + kFirstDataBlock, 3);
+        if (dataBlock[0] >> 5 == kExtendedTagCode && (dataBlock[0] & 0x1F) >= 2 &&
+            dataBlock[1] == kHfEeodbTag)
+            return 1 + dataBlock[2];
+    }
+    return 1 + image[kExtensionCount];
+}
+
+EdidImage FirstTwoBlocks(std::span<const std::uint8_t> image) {
+    EdidImage first{};
+    std::copy_n(image.begin(), std::min(image.size(), first.size()), first.begin());
+    return first;
 }
 
 }  // namespace quillon

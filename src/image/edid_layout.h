@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "image/edid_image.h"
@@ -14,12 +15,22 @@ namespace quillon {
 inline constexpr std::array<std::uint8_t, 8> kEdidHeader = {0x00, 0xFF, 0xFF, 0xFF,
                                                             0xFF, 0xFF, 0xFF, 0x00};
 
-bool HasEdidHeader(const EdidImage& image);
+bool HasEdidHeader(std::span<const std::uint8_t> image);
 
-// The blocks (0, 1) among the first `byteCount` bytes whose bytes do not add up to 0 mod 256.
-std::vector<int> BadBlocks(const EdidImage& image, int byteCount);
+// The blocks (0, 1, ...) among the first `byteCount` bytes whose bytes do not add up to 0 mod
+// 256.
+std::vector<int> BadBlocks(std::span<const std::uint8_t> image, int byteCount);
 
 // Sets the last byte of each block among the first `byteCount` so that the block adds up to 0.
-void FixChecksums(EdidImage& image, int byteCount);
+void FixChecksums(std::span<std::uint8_t> image, int byteCount);
+
+// How many blocks the EDID says it has: its base block and the extensions that byte 126 counts,
+// or, where block 1 is a CTA-861 block whose first data block is the HDMI Forum's EDID extension
+// override (HF-EEODB), the extensions that it counts. `image` holds at least block 0.
+int EdidBlockCount(std::span<const std::uint8_t> image);
+
+// The first two blocks of an image of any length, zeros past its end: what the window shows, and
+// where identity and stamps are read.
+EdidImage FirstTwoBlocks(std::span<const std::uint8_t> image);
 
 }  // namespace quillon

@@ -31,8 +31,10 @@ using Values = std::vector<std::optional<std::uint8_t>>;
 
 // One transfer under way.
 struct Run {
-    Run(I2cBus& bus, const Pace& pace, TransferObserver& observer)
-        : bus(bus), pace(pace), observer(observer), answers(bus) {}
+    Run(I2cBus& bus, const Pace& pace, TransferObserver& observer, int count)
+        : bus(bus), pace(pace), observer(observer), answers(bus) {
+        outcome.memory.resize(static_cast<std::size_t>(count));
+    }
     I2cBus& bus;
     const Pace& pace;
     TransferObserver& observer;
@@ -67,13 +69,18 @@ struct Run {
 // byte whose unit did not come. Checking, `meant` and `taken` are what the write pass meant and
 // what the memory took. After a unit that did not come the address is set again: where the
 // memory's pointer stands is then not known. False when abandoned.
-bool ReadPass(Run& run, Pass pass, int count, std::span<const std::optional<std::uint8_t>> meant,
-              const std::vector<bool>& taken, std::vector<bool>& unread) {
+bool ReadPass(Run& run, Pass pass, int from, int count,
+              std::span<const std::optional<std::uint8_t>> meant, const std::vector<bool>& taken,
+              std::vector<bool>& unread) {
     const int most = run.bus.MaxReadBytes();
     const int chunk = run.pace.readBytes > 0 ? std::min(run.pace.readBytes, most) : most;
+    const Addressing addressing = run.pace.addressing;
     bool addressed = false;
-    for (int offset = 0; offset < count;) {
-        const int n = std::min(chunk, count - offset);
+    for (int offset = from; offset < count;) {
+        const int n =
+            std::min({chunk, count - offset, kBytesPerAddress - offset % kBytesPerAddress});
+        // A new address pair or segment: where its pointer stands is not known.
+        if (offset % kBytesPerAddress == 0) addressed = false;
         if (pass == Pass::Checking && run.pace.checkOnlyTaken &&
             std::none_of(taken.begin() + offset, taken.begin() + offset + n,
                          [](bool t) { return t; })) {
@@ -82,9 +89,12 @@ bool ReadPass(Run& run, Pass pass, int count, std::span<const std::optional<std:
             continue;
         }
         const bool send = run.MaySend(pass);
-        const auto messages = addressed && !run.pace.addressEachRead
-                                  ? std::vector{I2cMessage::Read(kEepromAddress, n)}
-                                  : EepromRead(static_cast<std::uint8_t>(offset), n);
+        // Each transaction of a segment memory names its segment: the pointer is 0 after a stop.
+        const bool goOn =
+            addressed && !run.pace.addressEachRead && addressing != Addressing::Segment;
+        const auto messages =
+            goOn ? std::vector{I2cMessage::Read(MemoryAddressOf(addressing, offset), n)}
+                 : MemoryRead(addressing, offset, n);
         const auto result = run.Unit(pass, offset, n, send, messages);
         if (!result) return false;
         addressed = send && result->Done();
@@ -107,11 +117,12 @@ bool ReadPass(Run& run, Pass pass, int count, std::span<const std::optional<std:
 
 }  // namespace
 
-MemoryOutcome ReadMemory(I2cBus& bus, int count, const Pace& pace, TransferObserver& observer) {
-    Run run(bus, pace, observer);
+MemoryOutcome ReadMemory(I2cBus& bus, int count, const Pace& pace, TransferObserver& observer,
+                         int from) {
+    Run run(bus, pace, observer, count);
     std::vector<bool> unread(count, false);
-    if (!ReadPass(run, Pass::Reading, count, {}, {}, unread)) return run.Abandoned();
-    for (int k = 0; k < count; ++k)
+    if (!ReadPass(run, Pass::Reading, from, count, {}, {}, unread)) return run.Abandoned();
+    for (int k = from; k < count; ++k)
         if (unread[k]) run.outcome.faults.push_back({k, std::nullopt, std::nullopt});
     run.outcome.interrupted = run.outcome.interrupted || observer.StopRequested();
     return std::move(run.outcome);
@@ -119,8 +130,8 @@ MemoryOutcome ReadMemory(I2cBus& bus, int count, const Pace& pace, TransferObser
 
 MemoryOutcome ProgramMemory(I2cBus& bus, std::span<const std::optional<std::uint8_t>> meant,
                             const Pace& pace, TransferObserver& observer) {
-    Run run(bus, pace, observer);
     const int count = static_cast<int>(meant.size());
+    Run run(bus, pace, observer, count);
     std::vector<bool> taken(count, false);
     for (int offset = 0; offset < count; offset += pace.pageBytes) {
         const int n = std::min(pace.pageBytes, count - offset);
@@ -129,8 +140,8 @@ MemoryOutcome ProgramMemory(I2cBus& bus, std::span<const std::optional<std::uint
         std::vector<std::uint8_t> data;
         for (const auto& value : page) data.push_back(value.value_or(0));
         const bool send = run.MaySend(Pass::Writing) && whole;
-        const auto result = run.Unit(Pass::Writing, offset, n, send,
-                                     EepromWrite(static_cast<std::uint8_t>(offset), data));
+        const auto result =
+            run.Unit(Pass::Writing, offset, n, send, MemoryWrite(pace.addressing, offset, data));
         if (!result) return run.Abandoned();
         const bool ok = send && result->Done();
         std::fill_n(taken.begin() + offset, n, ok);
@@ -138,8 +149,8 @@ MemoryOutcome ProgramMemory(I2cBus& bus, std::span<const std::optional<std::uint
     }
     if (!observer.PassDone(Pass::Writing)) return run.Abandoned();
     std::vector<bool> unread(count, false);
-    if (!ReadPass(run, Pass::Checking, count, meant, taken, unread)) return run.Abandoned();
-    const EdidImage& memory = run.outcome.memory;
+    if (!ReadPass(run, Pass::Checking, 0, count, meant, taken, unread)) return run.Abandoned();
+    const std::vector<std::uint8_t>& memory = run.outcome.memory;
     for (int k = 0; k < count; ++k) {
         if (!taken[k] || unread[k])
             run.outcome.faults.push_back({k, meant[k], std::nullopt});
@@ -181,7 +192,7 @@ bool ProgressObserver::UnitDone(Pass pass, int offset,
     return true;
 }
 
-std::vector<std::optional<std::uint8_t>> AllMeant(const EdidImage& image, int count) {
+std::vector<std::optional<std::uint8_t>> AllMeant(std::span<const std::uint8_t> image, int count) {
     return {image.begin(), image.begin() + count};
 }
 

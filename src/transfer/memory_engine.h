@@ -35,6 +35,8 @@ struct Pace {
     // The read-back leaves out a unit none of whose bytes the memory took: they are faults
     // already. Otherwise the whole range is read back, telling what the memory now holds.
     bool checkOnlyTaken = false;
+    // How bytes past the first 256 are reached. No unit crosses a 256-byte boundary.
+    Addressing addressing = Addressing::OneAddress;
 };
 
 // The window's pace: a byte per exchange.
@@ -65,14 +67,15 @@ class TransferObserver {
 };
 
 struct MemoryOutcome {
-    EdidImage memory{};             // what was read; 0 where nothing was
-    std::vector<ByteFault> faults;  // in offset order; empty when every byte is good
-    bool interrupted = false;       // the observer asked to stop before the end
-    bool abandoned = false;         // the observer abandoned it part-way
+    std::vector<std::uint8_t> memory;  // what was read, the range's size; 0 where nothing was
+    std::vector<ByteFault> faults;     // in offset order; empty when every byte is good
+    bool interrupted = false;          // the observer asked to stop before the end
+    bool abandoned = false;            // the observer abandoned it part-way
 };
 
-// Reads bytes 0..count-1 of the memory.
-MemoryOutcome ReadMemory(I2cBus& bus, int count, const Pace& pace, TransferObserver& observer);
+// Reads bytes from..count-1 of the memory into the outcome's memory (of `count` bytes).
+MemoryOutcome ReadMemory(I2cBus& bus, int count, const Pace& pace, TransferObserver& observer,
+                         int from = 0);
 
 // Writes meant[0..size) in pages, then reads the range back. A byte that holds nothing is not
 // written, and neither is a page that holds such a byte. A byte is a fault when its page was not
@@ -122,6 +125,6 @@ class ProgressObserver final : public TransferObserver {
 };
 
 // The whole image, every byte meant.
-std::vector<std::optional<std::uint8_t>> AllMeant(const EdidImage& image, int count);
+std::vector<std::optional<std::uint8_t>> AllMeant(std::span<const std::uint8_t> image, int count);
 
 }  // namespace quillon

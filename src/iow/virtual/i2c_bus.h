@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 #include <set>
+#include <span>
+#include <vector>
 
 namespace quillon::iow {
 
@@ -17,8 +19,8 @@ class I2cDevice {
     virtual ~I2cDevice() = default;
     // Whether the device acknowledges this address byte (either direction) at `now`.
     virtual bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const = 0;
-    // A start addressed to this device, writing (bit 0 of the address byte clear) or reading.
-    virtual void Start(bool reading) { (void)reading; }
+    // A start addressed to this device with `addressByte`: writing (bit 0 clear) or reading.
+    virtual void Start(std::uint8_t addressByte) { (void)addressByte; }
     // A byte written to the device; returns whether it acknowledged it.
     virtual bool Write(std::uint8_t value) {
         (void)value;
@@ -30,8 +32,34 @@ class I2cDevice {
     // (a memory whose byte at the pointer is below 0x80): a master that then tries a stop
     // cannot, and the bus is held.
     virtual bool DrivesLow() const { return false; }
-    // The stop condition that ends the transaction.
+    // The end of its transaction: a stop, or a repeated start to another address.
     virtual void Stop(Clock::time_point now) { (void)now; }
+    // A stop condition on the bus, or a byte not acknowledged, whoever was addressed.
+    virtual void BusStop() {}
+};
+
+// The VESA E-DDC segment pointer at address byte 0x60, write only: the segment that the memory
+// at 0xA0 answers in within the same transaction. Back to 0 at every stop and not-acknowledge,
+// unless it is one of the sinks that keep it until 0 is written.
+class SegmentPointer : public I2cDevice {
+  public:
+    static constexpr std::uint8_t kAddressByte = 0x60;
+    explicit SegmentPointer(bool keeps) : keeps_(keeps) {}
+    bool Acknowledges(std::uint8_t addressByte, Clock::time_point) const override {
+        return addressByte == kAddressByte;
+    }
+    bool Write(std::uint8_t value) override {
+        segment_ = value;
+        return true;
+    }
+    void BusStop() override {
+        if (!keeps_) segment_ = 0;
+    }
+    int Segment() const { return segment_; }
+
+  private:
+    bool keeps_;
+    int segment_ = 0;
 };
 
 // A device that acknowledges one address pair (write and read address byte) and does nothing
@@ -53,7 +81,9 @@ class PlainI2cDevice : public I2cDevice {
 // bytes from the pointer, which then moves on. A stop after stored bytes starts the write cycle,
 // during which the memory acknowledges nothing. Its 128-byte variant (a 24C01 or 24LC21A in older
 // displays) ignores the address's high bit: offset k and k + 128 are the same cell, so Memory()
-// shows each byte twice.
+// shows each byte twice. Larger, it is a 24C04, 24C08 or 24C16 (each 256 bytes at address bytes
+// of their own, 0xA0, 0xA2 ... 0xAE) or an E-DDC memory (each 256 bytes in a segment, chosen
+// through the SegmentPointer before the memory is addressed).
 class Eeprom24C02 : public I2cDevice {
   public:
     static constexpr std::uint8_t kAddressByte = 0xA0;
@@ -63,10 +93,14 @@ class Eeprom24C02 : public I2cDevice {
     Eeprom24C02() { memory_.fill(0xFF); }
 
     bool Acknowledges(std::uint8_t addressByte, Clock::time_point now) const override {
-        return (addressByte & 0xFE) == kAddressByte && now >= busyUntil_ &&
-               refused_.count(addressByte) == 0;
+        const int pairs = segment_ == nullptr ? Blocks() : 1;
+        return (addressByte & 0xF0) == kAddressByte && ((addressByte & 0x0F) >> 1) < pairs &&
+               now >= busyUntil_ && refused_.count(addressByte) == 0;
     }
-    void Start(bool reading) override { expectingWordAddress_ = !reading; }
+    void Start(std::uint8_t addressByte) override {
+        expectingWordAddress_ = (addressByte & 1) == 0;
+        block_ = segment_ != nullptr ? segment_->Segment() % Blocks() : (addressByte & 0x0F) >> 1;
+    }
     bool Write(std::uint8_t value) override {
         if (expectingWordAddress_) {
             pointer_ = value;
@@ -75,15 +109,15 @@ class Eeprom24C02 : public I2cDevice {
             // WP tied high: the byte is acknowledged, nothing is stored, no write cycle.
             pointer_ = NextInPage();
         } else {
-            memory_[pointer_] = corrupted_.count(pointer_) ? value ^ kCorruptedBit : value;
+            Cell(pointer_) = corrupted_.count(pointer_) ? value ^ kCorruptedBit : value;
             if (oneBlock_) memory_[pointer_ ^ 0x80] = memory_[pointer_];
             pointer_ = NextInPage();
             storedSinceStart_ = true;
         }
         return true;
     }
-    std::uint8_t Read() override { return memory_[pointer_++]; }
-    bool DrivesLow() const override { return memory_[pointer_] < 0x80; }
+    std::uint8_t Read() override { return Cell(pointer_++); }
+    bool DrivesLow() const override { return At(block_ * 256 + pointer_) < 0x80; }
     void Stop(Clock::time_point now) override {
         if (storedSinceStart_) {
             busyUntil_ = now + writeCycle_;
@@ -91,7 +125,24 @@ class Eeprom24C02 : public I2cDevice {
         }
     }
 
+    // The first 256 bytes.
     std::array<std::uint8_t, 256>& Memory() { return memory_; }
+    // A larger memory of `bytes` (a multiple of 256), 0xFF past the first 256; E-DDC's when
+    // `segment` is given, which the adapter's bus must carry too.
+    void SetSize(int bytes, const SegmentPointer* segment = nullptr) {
+        upper_.assign(static_cast<std::size_t>(bytes - 256), 0xFF);
+        segment_ = segment;
+    }
+    int Size() const { return 256 + static_cast<int>(upper_.size()); }
+    // Its first `count` bytes; `bytes` put at its start.
+    std::vector<std::uint8_t> Bytes(int count) {
+        std::vector<std::uint8_t> bytes;
+        for (int k = 0; k < count; ++k) bytes.push_back(At(k));
+        return bytes;
+    }
+    void Put(std::span<const std::uint8_t> bytes) {
+        for (std::size_t k = 0; k < bytes.size(); ++k) At(static_cast<int>(k)) = bytes[k];
+    }
     void SetWriteCycle(Clock::duration cycle) { writeCycle_ = cycle; }
     // The page a write wraps in: a power of two.
     void SetPageBytes(int bytes) { pageMask_ = static_cast<std::uint8_t>(bytes - 1); }
@@ -117,11 +168,19 @@ class Eeprom24C02 : public I2cDevice {
     }
 
   private:
+    int Blocks() const { return 1 + static_cast<int>(upper_.size()) / 256; }
+    std::uint8_t& At(int at) { return at < 256 ? memory_[at] : upper_[at - 256]; }
+    std::uint8_t At(int at) const { return at < 256 ? memory_[at] : upper_[at - 256]; }
+    // Byte `offset` of the 256 that the current address pair or segment reaches.
+    std::uint8_t& Cell(int offset) { return At(block_ * 256 + offset); }
     std::uint8_t NextInPage() const {
         return static_cast<std::uint8_t>((pointer_ & ~pageMask_) | ((pointer_ + 1) & pageMask_));
     }
 
     std::array<std::uint8_t, 256> memory_{};
+    std::vector<std::uint8_t> upper_;          // bytes 256 and on, of a larger memory
+    const SegmentPointer* segment_ = nullptr;  // an E-DDC memory's
+    int block_ = 0;                            // the address pair or segment in use
     std::uint8_t pageMask_ = kDefaultPageBytes - 1;
     std::uint8_t pointer_ = 0;
     bool expectingWordAddress_ = false;

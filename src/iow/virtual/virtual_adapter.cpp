@@ -45,6 +45,17 @@ void VirtualAdapter::Reset(Kind kind) {
     if (connectionWatcher_) connectionWatcher_();
 }
 
+void VirtualAdapter::UseLargerMemory(int bytes, Segments segments) {
+    const SegmentPointer* pointer = nullptr;
+    if (segments != Segments::None) {
+        auto segment = std::make_unique<SegmentPointer>(segments == Segments::Kept);
+        pointer = segment.get();
+        devices_.push_back(std::move(segment));
+    }
+    eeprom_->SetSize(bytes, pointer);
+    eeprom_->SetPageBytes(16);  // AT24C04 to AT24C16, CAT24C208
+}
+
 bool VirtualAdapter::Receive(std::uint32_t pipe, const std::uint8_t* bytes, std::size_t length,
                              Clock::time_point now, std::vector<Reply>& replies) {
     replies.clear();
@@ -83,10 +94,9 @@ I2cDevice* VirtualAdapter::Addressed(std::uint8_t addressByte, Clock::time_point
 }
 
 void VirtualAdapter::StopTransaction(Clock::time_point now) {
-    if (current_ != nullptr) {
-        current_->Stop(now);
-        current_ = nullptr;
-    }
+    if (current_ != nullptr) current_->Stop(now);
+    current_ = nullptr;
+    for (auto& device : devices_) device->BusStop();
 }
 
 // The I2C function as docs/iowarrior-i2c.md lays it out.
@@ -128,14 +138,14 @@ std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Repor
         for (int k = 0; k < count && !error; ++k) {
             const std::uint8_t byte = request[2 + k];
             if (k == 0 && (flags & kFlagStart) != 0) {
-                StopTransaction(now);  // a new start ends a transaction left open
+                if (current_ != nullptr) current_->Stop(now);  // a repeated start ends it
                 current_ = Addressed(byte, now);
                 if (current_ == nullptr) {
                     error = true;
                     break;
                 }
                 const bool reading = (byte & 1) != 0;
-                current_->Start(reading);
+                current_->Start(byte);
                 if (reading && current_->DrivesLow()) {
                     // Its first bit is 0: SDA stays low, the stop cannot happen.
                     busHeld_ = true;
@@ -162,12 +172,14 @@ std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Repor
     // A read request follows a set-address write without a stop: the repeated start must not
     // start the memory's write cycle, so the open transaction ends without a stop.
     current_ = nullptr;
-    I2cDevice* device = Addressed(iow56 ? request[2] | 1 : request[2], now);
+    const std::uint8_t addressByte = iow56 ? request[2] | 1 : request[2];
+    I2cDevice* device = Addressed(addressByte, now);
     if (device == nullptr) {
+        StopTransaction(now);  // not acknowledged
         reply[1] = kReplyError;
         return {reply};
     }
-    device->Start(true);
+    device->Start(addressByte);
     std::vector<Report> chunks;
     for (int done = 0; done < count;) {
         const int n = std::min(payload, count - done);
@@ -178,7 +190,8 @@ std::vector<VirtualAdapter::Report> VirtualAdapter::HandleI2cRequest(const Repor
         chunks.push_back(chunk);
         done += n;
     }
-    device->Stop(now);
+    current_ = device;
+    StopTransaction(now);
     return chunks;
 }
 

@@ -79,6 +79,11 @@ class VirtualAdapter : public AdapterLink {
     // requests, so a reply is never ready before the one to an earlier request.
     void SetLatency(Clock::duration latency) { latency_ = latency; }
     void AddDevice(std::unique_ptr<I2cDevice> device) { devices_.push_back(std::move(device)); }
+    // The memory on the bus larger: `bytes` at address bytes of their own (24C04 to 24C16), or,
+    // `segments`, an E-DDC memory behind a segment pointer that falls back to 0 at a stop, or
+    // that keeps its segment.
+    enum class Segments { None, FallBack, Kept };
+    void UseLargerMemory(int bytes, Segments segments = Segments::None);
     Eeprom24C02& Eeprom() { return *eeprom_; }
     // Whether the internal pull-ups hold SDA and SCL high (the enable report's flag).
     bool PullUpsOn() const { return pullUps_; }
