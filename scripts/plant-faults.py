@@ -39,7 +39,7 @@ M = [
 ("segment-omitted", "src/iic/i2c_bus.cpp", "if (addressing == Addressing::Segment)\n        messages.push_back", "if (false)\n        messages.push_back"),
 ("segment-read-on", "src/transfer/memory_engine.cpp", "addressed && !run.pace.addressEachRead && addressing != Addressing::Segment", "addressed && !run.pace.addressEachRead"),
 ("block-select-ignored", "src/iic/i2c_bus.cpp", "addressing == Addressing::BlockSelect ? offset / kBytesPerAddress : 0", "0"),
-("edid-length-ignored", "src/cli/commands.cpp", "EdidBlockCount(base.memory) * kBlockBytes : kEdidBytes", "kEdidBytes : kEdidBytes"),
+("edid-length-ignored", "src/cli/commands.cpp", "EdidBlockCount(read.memory) * kBlockBytes)", "kEdidBytes)"),
 ("unit-crosses-256", "src/transfer/memory_engine.cpp", "std::min({chunk, count - offset, kBytesPerAddress - offset % kBytesPerAddress})", "std::min({chunk, count - offset})"),
 ("reply-count-partial", "src/iic/i2c_report.h", "count >= byteCount) return", "count >= 1) return"),
 ("read-errflag", "src/iic/i2c_report.h", "(reply[1] & kReplyErrorFlag) == 0 && count >= byteCount", "count >= byteCount"),

@@ -35,15 +35,19 @@ inline std::atomic<pid_t> interruptedProcess{0};
 // replies at the adapter's pace. Iow56: the adapter an IO-Warrior 56 (64-byte reports).
 // ArbitrationLost: the read reply after `param` says so. Device51: a device at 0x51 (A2, A3),
 // just past the memory. Memory24C16, SegmentMemory (E-DDC), SegmentKept (E-DDC, the segment
-// kept past a stop): a memory of 2048 or 1024 bytes, holding FourBlocks() when `param` is 1.
-// An EDID of four blocks: the sample's two, then two more extension blocks of their own.
-inline EdidBytes FourBlocks() {
+// kept past a stop): a memory of 2048 or 1024 bytes, holding FourBlocks() when `param` is 1,
+// FourBlocks(true) when it is 2.
+// An EDID of four blocks: the sample's two, then two more extension blocks of their own. Its
+// count of extensions in byte 126, or (`override`) in the HDMI Forum's override data block
+// first in its CTA-861 block, byte 126 saying 1.
+inline EdidBytes FourBlocks(bool override = false) {
     EdidBytes image(iow::SampleEdid().begin(), iow::SampleEdid().end());
     for (std::uint8_t fill : {0x22, 0x33}) {
         image.insert(image.end(), image.begin() + 128, image.begin() + 256);
         std::fill(image.end() - 28, image.end() - 1, fill);
     }
-    image[126] = 3;
+    image[126] = override ? 1 : 3;
+    if (override) std::ranges::copy(std::array{0xE3, 0x78, 0x03, 0x00}, &image[128 + 4]);
     for (int end = 127; end < 512; end += 128)
         image[end] -= std::accumulate(image.data() + end - 127, image.data() + end + 1, 0);
     return image;
@@ -112,7 +116,7 @@ inline void ApplyOne(iow::FaultyLink& link, Fault fault, int param) {
                                   fault == Memory24C16   ? iow::VirtualAdapter::Segments::None
                                   : fault == SegmentKept ? iow::VirtualAdapter::Segments::Kept
                                                          : iow::VirtualAdapter::Segments::FallBack);
-            if (param == 1) eeprom.Put(FourBlocks());
+            if (param > 0) eeprom.Put(FourBlocks(param == 2));
             return;
         case Device51:
             return model.AddDevice(std::make_unique<iow::PlainI2cDevice>(0xA2));

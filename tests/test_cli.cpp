@@ -58,6 +58,10 @@ QStringList FromDecoder(const QString& report) {
         return "mode " + m.captured(1) + " " + QString::number(m.captured(2).toDouble(), 'f', 3);
     });
     take(R"(^  Extension blocks: (\d+))", [](auto m) { return "extensions " + m.captured(1); });
+    for (const auto& m : QRegularExpression(R"(^Block (\d+), (.+?) Extension Block( 0x\w+)?:)",
+                                            QRegularExpression::MultilineOption)
+                             .globalMatch(report))
+        fields << "block " + m.captured(1) + " " + m.captured(2);
     return fields;
 }
 
@@ -96,15 +100,20 @@ class ShowAgreesWithEdidDecode : public QObject {
         }
         if (j["extensions"].toInt() > 0)
             fields << "extensions " + QString::number(j["extensions"].toInt());
+        const QJsonArray tags = j["extension_tags"].toArray();
+        for (int k = 0; k < tags.size(); ++k)
+            fields << QString("block %1 %2").arg(k + 1).arg(tags[k].toString());
         return fields;
     }
 
   private slots:
     void everyCorpusImage() {
-        const QDir corpus(QUILLON_SOURCE_DIR "/../shared/edid-corpus");
         QStringList files;
-        for (const QString& name : corpus.entryList({"*.bin"})) files << corpus.filePath(name);
-        QVERIFY2(files.size() > 100, "the corpus is missing");
+        for (const QString& folder : {"", "/long"}) {
+            const QDir corpus(QUILLON_SOURCE_DIR "/../shared/edid-corpus" + folder);
+            for (const QString& name : corpus.entryList({"*.bin"})) files << corpus.filePath(name);
+        }
+        QVERIFY2(files.size() > 120, "the corpus is missing");
         files << QUILLON_SOURCE_DIR "/src/iow/virtual/sample-edid.bin";
         QTemporaryDir dir;  // and the sample with its preferred mode interlaced
         QByteArray interlaced = ReadAll(files.last());
@@ -160,7 +169,7 @@ class UnitStamps : public QObject {
 
     void stampedAsEdidDecodeReadsIt_data() {
         QTest::addColumn<QString>("options");
-        QTest::addColumn<QStringList>("fields");       // as FromDecoder gives them
+        QTest::addColumn<QStringList>("fields");  // as FromDecoder gives them
         QTest::addColumn<bool>("inCta");  // the serial number descriptor in the CTA-861 block
         const int year = QDate::currentDate().year();  // the UTC date's year, but for a few hours
         QTest::newRow("serial and date")

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "image/byte_cells.h"
+#include "image/edid_layout.h"
 #include "image/grid_views.h"
 #include "recording_grids.h"
 
@@ -19,6 +20,22 @@ class TestImage : public QObject {
         QSet<int> seen;
         for (int n = 1; n <= 256; ++n) seen << CellOf(n).row * 100 + CellOf(n).column;
         QCOMPARE(seen.size(), 256);
+    }
+
+    // Byte 126, or the HDMI Forum's override first in a CTA-861 block 1; never past the image.
+    void blockCount() {
+        const std::tuple<int, std::array<int, 4>, int, int> rows[] = {
+            {3, {0x02, 0x03, 0x43, 0x90}, 256, 4}, {1, {0x02, 0xE2, 0x78, 0x05}, 256, 6},
+            {1, {0x02, 0xE3, 0x78, 0x02}, 256, 3}, {3, {0x70, 0xE2, 0x78, 0x05}, 256, 4},
+            {2, {0x02, 0xE2, 0x77, 0x05}, 256, 3}, {2, {0x02, 0xE2, 0x78, 0x05}, 128, 3}};
+        for (const auto& [extensions, block1, bytes, blocks] : rows) {
+            std::vector<std::uint8_t> image(256);
+            image[126] = std::uint8_t(extensions);
+            image[128] = std::uint8_t(block1[0]);
+            for (int k = 1; k < 4; ++k) image[128 + 3 + k] = std::uint8_t(block1[k]);
+            image.resize(std::size_t(bytes));
+            QCOMPARE(EdidBlockCount(image), blocks);
+        }
     }
 
     void byteTexts() {

@@ -136,7 +136,7 @@ int Run(Request request, Console& console) {
     }
     if (entry.file == FileUse::ReadOptional && !request.file.isEmpty()) {
         CommandResult shown;
-        shown.SetShown(FirstTwoBlocks(fileImage));
+        shown.SetShown(fileImage);
         Print(shown, request, console);
         return shown.status;
     }

@@ -41,18 +41,24 @@ void CommandResult::SetBlocks(std::span<const std::uint8_t> image, int byteCount
     blockCount = byteCount / kBlockBytes;
 }
 
-Identity IdentityOf(const EdidImage& image) {
-    Identity identity{DecodeIdentity(image), std::nullopt};
-    // A second block is there when the base block declares it or it holds anything.
-    if (identity.id.extensionCount > 0 ||
-        std::any_of(image.begin() + kBlockBytes, image.end(), [](auto b) { return b; }))
-        identity.secondBlockTag = ExtensionName(image[kBlockBytes]);
+Identity IdentityOf(std::span<const std::uint8_t> image) {
+    Identity identity{DecodeIdentity(FirstTwoBlocks(image)), {}};
+    // A block is there when the base block counts it or it holds anything.
+    const int blocks = static_cast<int>(image.size()) / kBlockBytes;
+    for (int block = 1; block < blocks; ++block) {
+        const auto bytes =
+            image.subspan(static_cast<std::size_t>(block * kBlockBytes), kBlockBytes);
+        if (block > EdidBlockCount(image) - 1 &&
+            std::ranges::none_of(bytes, [](auto b) { return b; }))
+            break;
+        identity.blockTags.push_back(ExtensionName(bytes[0]));
+    }
     return identity;
 }
 
-void CommandResult::SetShown(const EdidImage& image) {
+void CommandResult::SetShown(std::span<const std::uint8_t> image) {
     identity = IdentityOf(image);
-    SetBlocks(image, identity->secondBlockTag ? kEdidBytes : kBlockBytes);
+    SetBlocks(image, (1 + static_cast<int>(identity->blockTags.size())) * kBlockBytes);
 }
 
 namespace {
@@ -75,8 +81,12 @@ QStringList IdentityWords(const Identity& identity) {
                      .arg(mode->interlaced ? "i" : "")
                      .arg(mode->refreshHz, 0, 'f', 3);
     QString extensions = QString("extension blocks: %1").arg(id.extensionCount);
-    if (identity.secondBlockTag)
-        extensions += " (block 1: " + QString::fromStdString(*identity.secondBlockTag) + ")";
+    QStringList tags;
+    for (std::size_t k = 0; k < identity.blockTags.size(); ++k)
+        tags << QString("block %1: %2")
+                    .arg(k + 1)
+                    .arg(QString::fromStdString(identity.blockTags[k]));
+    if (!tags.isEmpty()) extensions += " (" + tags.join(", ") + ")";
     return lines << extensions;
 }
 
@@ -109,8 +119,9 @@ QJsonObject IdentityJson(const Identity& identity) {
                                         {"height", mode->height},
                                         {"refresh_hz", mode->refreshHz},
                                         {"interlaced", mode->interlaced}};
-    if (identity.secondBlockTag)
-        json["extension_tags"] = QJsonArray{QString::fromStdString(*identity.secondBlockTag)};
+    QJsonArray tags;
+    for (const std::string& tag : identity.blockTags) tags.append(QString::fromStdString(tag));
+    if (!tags.isEmpty()) json["extension_tags"] = tags;
     return json;
 }
 

@@ -46,10 +46,11 @@ struct Request {
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
-// Who an image says the display is, and the tag of its second block when it has one.
+// Who an image says the display is, and the tags of its extension blocks: of each block after
+// the base block that the image holds and that is counted or holds anything.
 struct Identity {
     EdidIdentity id;
-    std::optional<std::string> secondBlockTag;
+    std::vector<std::string> blockTags;  // of blocks 1, 2, ...
 };
 
 // A unit's stamp as it went in.
@@ -85,7 +86,7 @@ struct CommandResult {
     // Each block's checksum verdict among the first `byteCount` bytes of `image`.
     void SetBlocks(std::span<const std::uint8_t> image, int byteCount);
     // Who `image` says the display is, and its blocks' verdicts.
-    void SetShown(const EdidImage& image);
+    void SetShown(std::span<const std::uint8_t> image);
 };
 
 CommandResult Fail(int status, const QString& message);
@@ -96,7 +97,7 @@ QStringList Words(const CommandResult& outcome);
 QJsonObject Json(const CommandResult& outcome, const Request& request);
 // Who the image says the display is, as JSON.
 QJsonObject IdentityJson(const Identity& identity);
-Identity IdentityOf(const EdidImage& image);
+Identity IdentityOf(std::span<const std::uint8_t> image);
 
 // "0x1F": an offset or a byte value.
 QString Hex(int value);

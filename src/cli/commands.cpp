@@ -33,25 +33,29 @@ MemoryOutcome ReadRange(const Job& job, int count) {
     return ReadMemory(bus, count, PaceOf(job.request), observer);
 }
 
-// The EDID as long as it says it is (its base block, then byte 126 or HF-EEODB's count), never
-// past the memory; as long as --bytes says when it does. Where the base block does not come, the
-// first two blocks: what is missing is listed either way.
+// The EDID as long as it says it is (byte 126, or HF-EEODB's count in block 1), never past the
+// memory; as long as --bytes says when it does. Where the base block does not come whole, the
+// first two blocks, with what is missing listed.
 MemoryOutcome ReadEdid(const Job& job) {
     const Request& request = job.request;
-    const int most = request.memory->bytes;
     if (request.byteCountGiven) return ReadRange(job, request.byteCount);
+    const int most = request.memory->bytes, first = std::min(most, kEdidBytes);
     IowI2cBus bus = Bus(job);
-    ProgressObserver first(job.progress, kBlockBytes, job.stop);
-    MemoryOutcome base = ReadMemory(bus, kBlockBytes, PaceOf(request), first);
-    if (base.interrupted || base.abandoned) return base;
-    const int count = std::min(
-        most, base.faults.empty() ? EdidBlockCount(base.memory) * kBlockBytes : kEdidBytes);
-    if (count == kBlockBytes) return base;
+    ProgressObserver firstBlocks(job.progress, first, job.stop);
+    MemoryOutcome read = ReadMemory(bus, first, PaceOf(request), firstBlocks);
+    if (read.interrupted || read.abandoned) return read;
+    const bool baseCame = read.faults.empty() || read.faults.front().offset >= kBlockBytes;
+    const int count = baseCame ? std::min(most, EdidBlockCount(read.memory) * kBlockBytes) : first;
+    if (count <= first) {
+        read.memory.resize(static_cast<std::size_t>(count));
+        std::erase_if(read.faults, [count](const ByteFault& f) { return f.offset >= count; });
+        return read;
+    }
     ProgressObserver rest(job.progress, count, job.stop);
-    MemoryOutcome read = ReadMemory(bus, count, PaceOf(request), rest, kBlockBytes);
-    std::copy(base.memory.begin(), base.memory.end(), read.memory.begin());
-    read.faults.insert(read.faults.begin(), base.faults.begin(), base.faults.end());
-    return read;
+    MemoryOutcome more = ReadMemory(bus, count, PaceOf(request), rest, first);
+    std::copy(read.memory.begin(), read.memory.end(), more.memory.begin());
+    more.faults.insert(more.faults.begin(), read.faults.begin(), read.faults.end());
+    return more;
 }
 
 void Read(const Job& job, CommandResult& outcome) {
@@ -159,9 +163,9 @@ void Info(const Job& job, CommandResult& outcome) {
 
 // Who the memory says the display is.
 void ShowMemory(const Job& job, CommandResult& outcome) {
-    const MemoryOutcome read = ReadRange(job, kEdidBytes);
+    const MemoryOutcome read = ReadEdid(job);
     outcome.status = outcome.SetFaults(read.faults);
-    if (outcome.status == kExitDone) outcome.SetShown(FirstTwoBlocks(read.memory));
+    if (outcome.status == kExitDone) outcome.SetShown(read.memory);
     if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
 }
 

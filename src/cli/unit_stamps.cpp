@@ -86,7 +86,8 @@ QJsonObject UnitRecord(const Request& request, const CommandResult& outcome) {
     record["sha256_meant"] = sha256(outcome.meant);
     record["sha256_read"] = sha256(outcome.readBack);
     if (outcome.meant)
-        record["identity"] = IdentityJson(IdentityOf(FirstTwoBlocks(*outcome.meant)));
+        record["identity"] = IdentityJson(IdentityOf(
+            std::span(*outcome.meant).first(static_cast<std::size_t>(request.byteCount))));
     return record;
 }
 

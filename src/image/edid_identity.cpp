@@ -80,23 +80,21 @@ std::string ExtensionName(std::uint8_t tag) {
         case 0x02:
             return "CTA-861";
         case 0x10:
-            return "VTB-EXT";
+            return "Video Timing";
         case 0x40:
-            return "DI-EXT";
+            return "Display Information";
         case 0x50:
-            return "LS-EXT";
+            return "Localized String";
         case 0x60:
-            return "DPVL-EXT";
+            return "Digital Packet Video Link";
         case 0x70:
             return "DisplayID";
         case 0xF0:
             return "Block Map";
         case 0xFF:
-            return "Manufacturer";
+            return "Manufacturer-Specific";
         default:
-            char text[24];
-            std::snprintf(text, sizeof text, "unknown (0x%02X)", tag);
-            return text;
+            return "Unknown EDID";
     }
 }
 

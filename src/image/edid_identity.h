@@ -46,7 +46,8 @@ std::optional<int> DisplayDescriptorOffset(const EdidImage& image, std::uint8_t 
 inline constexpr int kDescriptorTextOffset = 5;
 inline constexpr int kDescriptorTextBytes = 13;
 
-// The name of an extension block's tag (its first byte): "CTA-861", "DisplayID", ...
+// The name of an extension block's tag (its first byte), as edid-decode words it: "CTA-861",
+// "DisplayID", ..., "Unknown EDID".
 std::string ExtensionName(std::uint8_t tag);
 
 }  // namespace quillon

@@ -25,7 +25,7 @@ namespace quillon::iow {
 namespace {
 
 using Descriptor = std::vector<std::uint8_t>;
-constexpr std::uint32_t kProductIow56 = 0x1503;
+constexpr std::uint32_t kProductIow24 = 0x1501;
 constexpr std::uint8_t kEndpointAddresses[4] = {USB_DIR_IN | 1, USB_DIR_IN | 2, 3, 4};
 constexpr std::uint8_t kHidClass = 3, kHidSetReport = 0x09, kHidSetIdle = 0x0A;
 
@@ -87,7 +87,9 @@ std::string Hex(unsigned value) {
 
 }  // namespace
 
-bool EmulatedIowarrior::Iow56() const { return productId_ == kProductIow56; }
+// The driver writes to every product but the IOW24 family through an interrupt-out endpoint,
+// as to the IOW56 (an IOW28 too, whose I2C function this program never drives).
+bool EmulatedIowarrior::Iow56() const { return productId_ != kProductIow24; }
 
 // The adapter's nodes that exist now: those of the driver whose device sits on our controller.
 int EmulatedIowarrior::NodeCount() const {

@@ -39,7 +39,7 @@ class VmRig : public AdapterRig {
 
   private:
     VirtualAdapter::Kind Kind() const {
-        return productId_ == VirtualAdapter::kProductIow56 ? VirtualAdapter::Kind::Iow56
+        return productId_ != VirtualAdapter::kProductIow24 ? VirtualAdapter::Kind::Iow56
                                                            : VirtualAdapter::Kind::Iow24;
     }
     void Follow() {
