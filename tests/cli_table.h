@@ -217,6 +217,9 @@ inline const CliRow kOwnRows[] = {
     {.name = "verify four blocks in an E-DDC memory that keeps its segment",
      .args = "verify --memory e-ddc four.bin", .message = "The memory holds", .fault = SegmentKept,
      .param = 1},
+    {.name = "write four blocks from XML into a 24C16",
+     .args = "write --yes --memory 24c16 four.xml", .message = "Wrote and verified 512 bytes",
+     .fault = Memory24C16, .flagged = Flagged::Nothing},
     {.name = "four blocks are more than a 24C02", .args = "write --yes four.bin", .status = 5,
      .message = "Larger than the memory"},
     {.name = "read, arbitration lost once", .args = "read read.bin", .status = 3,
@@ -290,7 +293,7 @@ class CliTable : public QObject {
     inline static const QStringList kFolderFiles{
         "image.bin",   "other.bin",   "image.xml", "bad.xml",   "none.xml",
         "zeros.bin",   "counter.txt", "words.txt", "fifo.bin",  "read.bin",
-        "units.jsonl", "block0.bin",  "three.bin", "short.bin", "four.bin"};
+        "units.jsonl", "block0.bin",  "three.bin", "short.bin", "four.bin", "four.xml"};
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
         QVERIFY(testing::Put(Path(name), bytes));
@@ -313,6 +316,13 @@ class CliTable : public QObject {
         Put("three.bin", Bytes(sample_) + Bytes(sample_).mid(128));
         Put("short.bin", Bytes(sample_).left(200));
         Put("four.bin", Bytes(FourBlocks(), 512));
+        QByteArray four = "<DATAOBJ><DATA>";
+        for (int k = 0; k < 4; ++k)
+            four += QString("<BLOCK%1>%2</BLOCK%1>")
+                        .arg(k)
+                        .arg(Bytes(FourBlocks(), 512).mid(k * 128, 128).toHex())
+                        .toUtf8();
+        Put("four.xml", four + "</DATA></DATAOBJ>");
         Put("counter.txt", "1000\n");
         Put("words.txt", "next\n");
         QCOMPARE(::mkfifo(Path("fifo.bin").toLocal8Bit().constData(), 0600), 0);

@@ -55,10 +55,10 @@ std::vector<I2cMessage> AddressProbe(std::uint8_t addressByte) {
 }
 
 I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messages,
-                                  const WhileWaiting& whileWaiting) {
+                                  const WhileWaiting& whileWaiting, bool poll) {
     using Clock = std::chrono::steady_clock;
     const auto giveUp = Clock::now() + kAckPollLimit;
-    const bool polls = !messages.empty() && !messages.front().read;
+    const bool polls = poll && !messages.empty() && !messages.front().read;
     for (int attempt = 1;; ++attempt) {
         // Judged by when the attempt started, so that one slow exchange does not end polling
         // before the memory had its chance to answer.

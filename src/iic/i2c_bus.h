@@ -95,10 +95,10 @@ inline constexpr int kAckPollAttempts = 3;
 inline constexpr auto kAckPollInterval = std::chrono::microseconds(250);
 
 // Runs the transaction, repeating it for kAckPollLimit and kAckPollAttempts while the first
-// message that fails is a write whose address is refused (acknowledge polling over a memory's write
-// cycle). `whileWaiting` runs during the first attempt only.
+// message that fails is a write whose address is refused (acknowledge polling over a memory's
+// write cycle); once only when not `poll`. `whileWaiting` runs during the first attempt only.
 I2cTransferResult TransferPolling(I2cBus& bus, std::span<const I2cMessage> messages,
-                                  const WhileWaiting& whileWaiting = nullptr);
+                                  const WhileWaiting& whileWaiting = nullptr, bool poll = true);
 
 // How a memory's bytes past the first 256 are reached.
 enum class Addressing {

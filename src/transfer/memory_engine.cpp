@@ -40,6 +40,10 @@ struct Run {
     TransferObserver& observer;
     AdapterAnswers answers;
     MemoryOutcome outcome;
+    // Acknowledge polling waits out a write cycle. Once it ran out with the address refused and
+    // no write taken since, the memory is not busy but absent or silent: later units do not
+    // poll, so that a read with no memory costs an exchange a byte, not the poll limit.
+    bool pollingPays = true;
 
     // Whether the next unit of a read or a write goes on the wire.
     bool MaySend(Pass pass) {
@@ -53,9 +57,14 @@ struct Run {
                                           const std::vector<I2cMessage>& messages) {
         const WhileWaiting starting = [&] { return observer.UnitStarting(pass, offset, count); };
         if (!send) return starting() ? std::optional(I2cTransferResult{}) : std::nullopt;
-        I2cTransferResult result = TransferPolling(bus, messages, starting);
+        I2cTransferResult result = TransferPolling(bus, messages, starting, pollingPays);
         if (result.Abandoned()) return std::nullopt;
         answers.Note(result);
+        const auto failed = std::ranges::find_if(
+            result.messages, [](const I2cMessageResult& m) { return m.status != I2cStatus::Done; });
+        if (failed != result.messages.end() && failed->status == I2cStatus::AddressRefused)
+            pollingPays = false;
+        if (pass == Pass::Writing && result.Done()) pollingPays = true;
         return result;
     }
 
