@@ -220,6 +220,10 @@ inline const CliRow kOwnRows[] = {
     {.name = "write four blocks from XML into a 24C16",
      .args = "write --yes --memory 24c16 four.xml", .message = "Wrote and verified 512 bytes",
      .fault = Memory24C16, .flagged = Flagged::Nothing},
+    // Write-enable off in its configuration: it acknowledges every byte and keeps none.
+    {.name = "write four blocks into an E-DDC memory, write-enable off",
+     .args = "write --yes --memory e-ddc four.bin", .status = 4,
+     .message = "%1 bytes did not hold", .fault = SegmentMemory, .also = Protected},
     {.name = "four blocks are more than a 24C02", .args = "write --yes four.bin", .status = 5,
      .message = "Larger than the memory"},
     {.name = "read, arbitration lost once", .args = "read read.bin", .status = 3,
