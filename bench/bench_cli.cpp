@@ -61,6 +61,41 @@ int main(int argc, char* argv[]) {
                         write ? "write with read-back" : "read", median, floor, median / floor);
         }
     }
+    // Memories over 256 bytes: 512 of a 24C16 (block select) and of an E-DDC memory.
+    const QString image512 = dir.filePath("image512.bin");
+    for (const auto kind : {VirtualAdapter::Kind::Iow24, VirtualAdapter::Kind::Iow56}) {
+        const bool iow56 = kind == VirtualAdapter::Kind::Iow56;
+        for (const bool segments : {false, true}) {
+            const QString memory = segments ? "e-ddc" : "24c16";
+            const QStringList read{"read", "--memory", memory, "--bytes", "512", image512};
+            const QStringList write{"write", "--yes", "--as-is", "--memory", memory, image512};
+            std::vector<double> reads, writes;
+            for (int run = 0; run < kRuns; ++run) {
+                VirtualAdapter& adapter = quillon::iow::TheVirtualAdapter();
+                adapter.Reset(kind);
+                adapter.UseLargerMemory(segments ? 1024 : 2048,
+                                        segments ? VirtualAdapter::Segments::FallBack
+                                                 : VirtualAdapter::Segments::None);
+                adapter.SetPaced(true);
+                reads.push_back(RunMs(read));
+                writes.push_back(RunMs(write));
+            }
+            std::sort(reads.begin(), reads.end());
+            std::sort(writes.begin(), writes.end());
+            const Layout layout{512, 16, segments};
+            const double intervalMs = iow56 ? 1 : 8;
+            const int payload = iow56 ? 62 : 6;
+            for (const bool isWrite : {false, true}) {
+                const double median = (isWrite ? writes : reads)[kRuns / 2];
+                const double floor = isWrite ? WriteFloorMs(payload, intervalMs, layout)
+                                             : ReadFloorMs(payload, intervalMs, layout);
+                std::printf("| %s, 512 bytes of %s, %s | %.0f ms | %.0f ms | %.3f |\n",
+                            iow56 ? "IO-Warrior 56" : "IO-Warrior 24", qPrintable(memory),
+                            isWrite ? "write with read-back" : "read", median, floor,
+                            median / floor);
+            }
+        }
+    }
     // Three fixtures at once against one: the fixtures should not wait for each other.
     const auto adapters = quillon::iow::UseVirtualAdapters(3);
     std::vector<double> one, three;

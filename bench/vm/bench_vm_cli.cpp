@@ -65,6 +65,27 @@ int main(int argc, char* argv[]) {
         std::printf("| %s, write with read-back | %.0f ms | %.0f ms | %.3f |\n", name, write,
                     WriteFloorMs(payload, intervalMs), write / WriteFloorMs(payload, intervalMs));
         std::printf("| %s, process start and end alone (--version) | %.0f ms | | |\n", name, start);
+        for (const bool segments : {false, true}) {  // 512 bytes of a 24C16 and of an E-DDC memory
+            const QString memory = segments ? "e-ddc" : "24c16", big = dir.filePath("512.bin");
+            rig.Fresh();
+            rig.Model().UseLargerMemory(segments ? 1024 : 2048,
+                                        segments ? quillon::iow::VirtualAdapter::Segments::FallBack
+                                                 : quillon::iow::VirtualAdapter::Segments::None);
+            rig.Model().SetPaced(true);
+            const Layout layout{512, 16, segments};
+            const double r = Median([&] {
+                return RunMs({"read", "--memory", memory, "--bytes", "512", big});
+            });
+            const double w = Median([&] {
+                return RunMs({"write", "--yes", "--as-is", "--memory", memory, big});
+            });
+            std::printf("| %s, 512 bytes of %s, read | %.0f ms | %.0f ms | %.3f |\n", name,
+                        qPrintable(memory), r, ReadFloorMs(payload, intervalMs, layout),
+                        r / ReadFloorMs(payload, intervalMs, layout));
+            std::printf("| %s, 512 bytes of %s, write with read-back | %.0f ms | %.0f ms | %.3f |\n",
+                        name, qPrintable(memory), w, WriteFloorMs(payload, intervalMs, layout),
+                        w / WriteFloorMs(payload, intervalMs, layout));
+        }
     }
     quillon::iow::VmRig first(0x1501, 0), second(0x1501, 1), third(0x1501, 2);
     for (quillon::iow::VmRig* rig : {&first, &second, &third}) {
