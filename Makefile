@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup setup-test configure build build-program run run-real test unit e2e sanitize tsan fuzz fuzz-smoke bench package package-test clean
+.PHONY: setup setup-test configure build build-program run run-real test unit e2e sanitize tsan fuzz fuzz-smoke bench package package-test clean checks-built sanitize-build tsan-build fuzz-build
 
 # What building and running need; what testing needs besides (X server, QEMU, clang).
 setup:
@@ -36,8 +36,15 @@ run-real: build-program
 
 # Everything CI proves: the test suite, the install and the package, the real kernel driver in
 # a test VM, the same suite under ASan and UBSan, the command line's threads under TSan, and a
-# short run of every fuzzer.
-test: unit package-test e2e sanitize tsan fuzz-smoke
+# short run of every fuzzer. The VM emulates its one CPU on one core; the sanitizers' and the
+# fuzzers' builds take the other meanwhile, one job at a time, and their runs follow.
+test: unit package-test
+	$(MAKE) --no-print-directory checks-built JOBS=1 & built=$$!; \
+	$(MAKE) --no-print-directory e2e; vm=$$?; \
+	wait $$built && [ $$vm -eq 0 ]
+	$(MAKE) --no-print-directory sanitize tsan fuzz-smoke
+
+checks-built: sanitize-build tsan-build fuzz-build
 
 unit: build
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
@@ -50,9 +57,11 @@ e2e: build
 
 # The suite under ASan and UBSan, the window offscreen: what a person sees on a real X server is
 # the unit stage's to prove, and the VM's programs are not built.
-sanitize: setup-test
+sanitize-build: setup-test
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON -DQUILLON_VM_TESTS=OFF
 	cmake --build build-sanitize -j $(JOBS)
+
+sanitize: sanitize-build
 	cd build-sanitize && $(TEST_ENV) \
 	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -62,9 +71,11 @@ sanitize: setup-test
 # The command line with several adapters at once, one thread each, under ThreadSanitizer. Qt is
 # not built for it: tests/tsan.supp names the waits inside QtTest that it cannot see. The test
 # starts programs (QProcess forks and execs at once), which TSan would refuse by default.
-tsan: setup-test
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_TSAN=ON
+tsan-build: setup-test
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_TSAN=ON -DQUILLON_VM_TESTS=OFF
 	cmake --build build-tsan -j $(JOBS) --target test_cli
+
+tsan: tsan-build
 	cd build-tsan && $(TEST_ENV) \
 	    TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:suppressions=$(CURDIR)/tests/tsan.supp \
 	    ctest --output-on-failure -R '^test_cli$$'
@@ -76,11 +87,14 @@ package: build
 package-test: build
 	scripts/check-package.sh $(BUILD_DIR)
 
+fuzz-build: setup-test
+	JOBS=$(JOBS) scripts/run-fuzzers.sh 0
+
 fuzz: setup-test
-	scripts/run-fuzzers.sh $(FUZZ_SECONDS)
+	JOBS=$(JOBS) scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
 fuzz-smoke: setup-test
-	scripts/run-fuzzers.sh $(CI_FUZZ_SECONDS)
+	JOBS=$(JOBS) scripts/run-fuzzers.sh $(CI_FUZZ_SECONDS)
 
 # A Release build timed on the virtual adapter, offscreen and under Xvfb.
 bench: setup-test
