@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: setup setup-test configure build build-program run run-real test unit e2e sanitize tsan fuzz fuzz-smoke bench package package-test clean checks-built sanitize-build tsan-build fuzz-build
+.PHONY: setup setup-test configure build build-program run run-real test unit e2e sanitize tsan fuzz fuzz-smoke bench package package-test clean sanitize-build tsan-build
 
 # What building and running need; what testing needs besides (X server, QEMU, clang).
 setup:
@@ -36,15 +36,15 @@ run-real: build-program
 
 # Everything CI proves: the test suite, the install and the package, the real kernel driver in
 # a test VM, the same suite under ASan and UBSan, the command line's threads under TSan, and a
-# short run of every fuzzer. The VM emulates its one CPU on one core; the sanitizers' and the
-# fuzzers' builds take the other meanwhile, one job at a time, and their runs follow.
+# short run of every fuzzer. The VM emulates its one CPU on one core; the sanitizers and the
+# fuzzers take the other meanwhile, one job at a time and at a lower priority, their output
+# kept until the VM is done.
 test: unit package-test
-	$(MAKE) --no-print-directory checks-built JOBS=1 & built=$$!; \
+	nice -n 10 $(MAKE) --no-print-directory sanitize tsan fuzz-smoke JOBS=1 \
+	    > $(BUILD_DIR)/checks.log 2>&1 & checks=$$!; \
 	$(MAKE) --no-print-directory e2e; vm=$$?; \
-	wait $$built && [ $$vm -eq 0 ]
-	$(MAKE) --no-print-directory sanitize tsan fuzz-smoke
-
-checks-built: sanitize-build tsan-build fuzz-build
+	wait $$checks; status=$$?; cat $(BUILD_DIR)/checks.log; \
+	[ $$status -eq 0 ] && [ $$vm -eq 0 ]
 
 unit: build
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
@@ -86,9 +86,6 @@ package: build
 
 package-test: build
 	scripts/check-package.sh $(BUILD_DIR)
-
-fuzz-build: setup-test
-	JOBS=$(JOBS) scripts/run-fuzzers.sh 0
 
 fuzz: setup-test
 	JOBS=$(JOBS) scripts/run-fuzzers.sh $(FUZZ_SECONDS)
