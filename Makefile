@@ -37,10 +37,10 @@ run-real: build-program
 # Everything CI proves: the test suite, the install and the package, the real kernel driver in
 # a test VM, the same suite under ASan and UBSan, the command line's threads under TSan, and a
 # short run of every fuzzer. The VM emulates its one CPU on one core; the sanitizers and the
-# fuzzers take the other meanwhile, one job at a time and at a lower priority, their output
-# kept until the VM is done.
+# fuzzers run meanwhile at a lower priority, so that they take the other core and then, once the
+# VM is done, both. Their output is kept until the VM's is printed.
 test: unit package-test
-	nice -n 10 $(MAKE) --no-print-directory sanitize tsan fuzz-smoke JOBS=1 \
+	nice -n 10 $(MAKE) --no-print-directory sanitize tsan fuzz-smoke \
 	    > $(BUILD_DIR)/checks.log 2>&1 & checks=$$!; \
 	$(MAKE) --no-print-directory e2e; vm=$$?; \
 	wait $$checks; status=$$?; cat $(BUILD_DIR)/checks.log; \
