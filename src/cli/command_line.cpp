@@ -136,7 +136,7 @@ int Run(Request request, Console& console) {
     }
     if (entry.file == FileUse::ReadOptional && !request.file.isEmpty()) {
         CommandResult shown;
-        shown.SetShown(fileImage);
+        Show(request, fileImage, shown);
         Print(shown, request, console);
         return shown.status;
     }

@@ -58,6 +58,7 @@ Identity IdentityOf(std::span<const std::uint8_t> image) {
 
 void CommandResult::SetShown(std::span<const std::uint8_t> image) {
     identity = IdentityOf(image);
+    ruleBreaks = SourceRuleBreaks(image);
     SetBlocks(image, (1 + static_cast<int>(identity->blockTags.size())) * kBlockBytes);
 }
 
@@ -137,6 +138,19 @@ QStringList Words(const CommandResult& outcome) {
         lines << QString("block %1: checksum %2")
                      .arg(block)
                      .arg(std::ranges::count(*outcome.badBlocks, block) ? "bad" : "good");
+    if (const auto& judged = outcome.conformity) {
+        lines << QString("conformity (edid-decode -c): %1, %2 failures, %3 warnings")
+                     .arg(judged->passed ? "PASS" : "FAIL")
+                     .arg(judged->failures.size())
+                     .arg(judged->warnings.size());
+        for (const QString& failure : judged->failures) lines << "failure: " + failure;
+        for (const QString& warning : judged->warnings) lines << "warning: " + warning;
+    }
+    if (const auto& broken = outcome.ruleBreaks) {
+        if (broken->empty()) lines << "a source's rules: all kept";
+        for (const RuleBreak& rule : *broken)
+            lines << QString::fromStdString(RuleText(rule) + "; " + RuleConsequence(rule));
+    }
     const auto& acknowledged = outcome.acknowledged.value_or(std::vector<std::uint8_t>{});
     for (std::size_t k = 0; k + 1 < acknowledged.size(); k += 2)  // write and read address byte
         lines << Hex(acknowledged[k]) + " " + Hex(acknowledged[k + 1]);
@@ -203,6 +217,20 @@ QJsonObject Json(const CommandResult& outcome, const Request& request) {
         if (stamp.serialText) object["serial_text"] = QString::fromStdString(*stamp.serialText);
         if (stamp.week) object["week"] = *stamp.week, object["year"] = stamp.year;
         json["stamped"] = object;
+    }
+    if (const auto& judged = outcome.conformity)
+        json["conformity"] = QJsonObject{{"verdict", judged->passed ? "PASS" : "FAIL"},
+                                         {"failures", QJsonArray::fromStringList(judged->failures)},
+                                         {"warnings", QJsonArray::fromStringList(judged->warnings)},
+                                         {"failure_count", judged->failures.size()},
+                                         {"warning_count", judged->warnings.size()}};
+    if (outcome.ruleBreaks) {
+        QJsonArray broken;
+        for (const RuleBreak& rule : *outcome.ruleBreaks)
+            broken.append(QJsonObject{{"block", rule.block},
+                                      {"rule", QString::fromStdString(RuleName(rule.rule))},
+                                      {"text", QString::fromStdString(RuleText(rule))}});
+        json["source_rules_broken"] = broken;
     }
     if (outcome.asIs) json["as_is"] = true;
     if (outcome.checksumsFixed) json["checksums_fixed"] = true;

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/conformity.h"
 #include "files/file_error.h"
 #include "image/byte_fault.h"
 #include "image/edid_identity.h"
 #include "image/edid_image.h"
 #include "image/edid_stamp.h"
+#include "image/source_rules.h"
 #include "iow/adapter_choice.h"
 #include "transfer/memory_engine.h"
 #include "transfer/memory_profiles.h"
@@ -43,6 +45,7 @@ struct Request {
     QString logFile;            // a record per unit
     bool ignoreStamp = false;   // verify leaves out what a stamp changes
     bool pullUpsOff = false;    // the adapter's internal pull-ups off (memories at 3.3 V)
+    bool conformity = false;    // show: edid-decode's judgement too
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
@@ -68,6 +71,7 @@ struct CommandResult {
     std::optional<std::vector<int>> badBlocks;     // checksum verdicts of `blockCount` blocks
     int blockCount = 0;
     std::optional<Identity> identity;                       // show
+    std::optional<Conformity> conformity;                   // show --conformity
     std::optional<std::vector<std::uint8_t>> acknowledged;  // scan
     struct Info {
         int adapters = 0;
@@ -77,6 +81,8 @@ struct CommandResult {
     std::optional<std::vector<iow::AttachedAdapter>> attached;  // list
     std::optional<Stamped> stamped;
     bool asIs = false, checksumsFixed = false;
+    // The rules of a source that the image breaks: what show found, or what --as-is wrote.
+    std::optional<std::vector<RuleBreak>> ruleBreaks;
     // For the unit's record: the bytes meant for the memory, and those read back from it.
     std::optional<EdidBytes> meant, readBack;
 
@@ -85,7 +91,7 @@ struct CommandResult {
     int SetFaults(std::vector<ByteFault> listed);
     // Each block's checksum verdict among the first `byteCount` bytes of `image`.
     void SetBlocks(std::span<const std::uint8_t> image, int byteCount);
-    // Who `image` says the display is, and its blocks' verdicts.
+    // Who `image` says the display is, its blocks' verdicts and the rules of a source it breaks.
     void SetShown(std::span<const std::uint8_t> image);
 };
 

@@ -7,6 +7,7 @@
 #include "iic/iow_i2c_bus.h"
 #include "image/edid_identity.h"
 #include "image/edid_layout.h"
+#include "image/source_rules.h"
 #include "iow/adapter_choice.h"
 #include "transfer/memory_engine.h"
 
@@ -116,6 +117,7 @@ void Write(const Job& job, CommandResult& outcome) {
     EdidBytes image = job.fileImage;
     if (request.Stamping() && !StampUnit(request, image, outcome)) return;
     outcome.asIs = request.asIs;
+    if (request.asIs) outcome.ruleBreaks = SourceRuleBreaks(job.fileImage);
     outcome.checksumsFixed = request.fixChecksums;
     IowI2cBus bus = Bus(job);
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
@@ -165,8 +167,10 @@ void Info(const Job& job, CommandResult& outcome) {
 void ShowMemory(const Job& job, CommandResult& outcome) {
     const MemoryOutcome read = ReadEdid(job);
     outcome.status = outcome.SetFaults(read.faults);
-    if (outcome.status == kExitDone) outcome.SetShown(read.memory);
-    if (outcome.status != kExitDone) outcome.message = "The memory did not answer for some bytes.";
+    if (outcome.status != kExitDone)
+        outcome.message = "The memory did not answer for some bytes.";
+    else
+        Show(job.request, read.memory, outcome);
 }
 
 const CommandEntry kCommands[] = {
@@ -196,7 +200,7 @@ const CommandEntry kCommands[] = {
      FileUse::ReadOptional,
      AdapterUse::Several,
      false,
-     {"adapter", "all", "no-pull-ups", "memory"},
+     {"adapter", "all", "no-pull-ups", "memory", "conformity"},
      ShowMemory},
 };
 
@@ -240,6 +244,16 @@ std::optional<CommandResult> TakeFileLength(Request& request, long long fileByte
 
 }  // namespace
 
+void Show(const Request& request, std::span<const std::uint8_t> image, CommandResult& outcome) {
+    outcome.SetShown(image);
+    if (!request.conformity) return;
+    auto judged = JudgeConformity(image);
+    if (auto* conformity = std::get_if<Conformity>(&judged))
+        outcome.conformity = std::move(*conformity);
+    else
+        outcome.status = kExitUsage, outcome.message = std::get<QString>(judged);
+}
+
 const CommandEntry* FindCommand(const QString& name) {
     for (const CommandEntry& entry : kCommands)
         if (name == entry.name) return &entry;
@@ -265,25 +279,27 @@ std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBy
     if (file == FileUse::Read)
         if (auto failed = TakeFileLength(request, fileBytes)) return failed;
     if (!request.entry->writes) return std::nullopt;
+    // The file is judged whole, as a source would take it, the blocks past --bytes included.
+    if (request.fixChecksums) FixChecksums(fileImage, static_cast<int>(fileImage.size()));
+    const std::vector<RuleBreak> broken = SourceRuleBreaks(fileImage);
     if (!request.asIs) {
-        // A display whose EDID does not start with the header, or whose block is bad, is
-        // rejected by many hosts: such an image goes in only when asked for.
-        if (!HasEdidHeader(fileImage))
+        if (!broken.empty() && broken.front().rule == SourceRule::Header)
             return Fail(kExitFileError, QString("Not an EDID image: the first 8 bytes of %1 are "
                                                 "not 00 FF FF FF FF FF FF 00 (--as-is writes it "
                                                 "all the same).")
                                             .arg(request.file));
-        // A stamp recomputes the checksums anyway.
-        if (request.fixChecksums || request.Stamping()) FixChecksums(fileImage, request.byteCount);
+        if (!broken.empty()) {
+            const bool checksum = broken.front().rule == SourceRule::Checksum ||
+                                  broken.front().rule == SourceRule::DisplayIdChecksum;
+            return Fail(kExitFileError,
+                        QString("%1 (%2): %3 (%4--as-is writes it as it is).")
+                            .arg(QString::fromStdString(RuleText(broken.front())), request.file,
+                                 QString::fromStdString(RuleConsequence(broken.front())),
+                                 checksum ? "--fix-checksums mends it, " : ""));
+        }
         if (request.stamp.serialText && !DisplayDescriptorOffset(FirstTwoBlocks(fileImage), 0xFF))
             return Fail(kExitFileError, QString("%1 has no display serial number descriptor for "
                                                 "--stamp-serial-text.")
-                                            .arg(request.file));
-        const std::vector<int> bad = BadBlocks(fileImage, request.byteCount);
-        if (!bad.empty())
-            return Fail(kExitFileError, QString("Block %1's checksum is bad in %2 (--fix-checksums "
-                                                "mends it, --as-is writes it as it is).")
-                                            .arg(bad.front())
                                             .arg(request.file));
     }
     if (!request.yes && !inIsTerminal)

@@ -45,6 +45,10 @@ const CommandEntry* FindCommand(const QString& name);
 std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBytes& fileImage,
                                      UnitLog& log);
 
+// Who `image` says the display is, the rules of a source it breaks and, when asked,
+// edid-decode's judgement of its conformity.
+void Show(const Request& request, std::span<const std::uint8_t> image, CommandResult& outcome);
+
 // The command on one open adapter, which it closes.
 CommandResult RunOnAdapter(const Job& job);
 

@@ -123,11 +123,16 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "no-pull-ups",
         "Switch the adapter's internal pull-ups off: a memory at 3.3 V with pull-ups of its own "
         "must not be pulled to 5 V.");
+    const QCommandLineOption conformity(
+        "conformity",
+        "show: edid-decode's judgement of the image's conformity to the standards too (its -c): "
+        "its failures and warnings as it words them, for information; most displays that work "
+        "fail some.");
     const QList<QCommandLineOption> options{
         bytes,           yes,          adapterOption, all,         json,
         pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
         stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps,
-        memory};
+        memory,          conformity};
     parser.addOptions(options);
     parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
     parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
@@ -206,6 +211,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     request.logFile = parser.value(logOption);
     request.ignoreStamp = parser.isSet(ignoreStamp);
     request.pullUpsOff = parser.isSet(noPullUps);
+    request.conformity = parser.isSet(conformity);
     if (entry.adapters == AdapterUse::One && request.adapters.size() > 1)
         return usage(name + " writes one file: give it one adapter.");
     return request;

@@ -29,6 +29,13 @@ std::vector<int> BadBlocks(std::span<const std::uint8_t> image, int byteCount) {
 
 void FixChecksums(std::span<std::uint8_t> image, int byteCount) {
     for (int block = 0; block < byteCount / kBlockBytes; ++block) {
+        const auto bytes = image.subspan(static_cast<std::size_t>(block * kBlockBytes), kBlockBytes);
+        if (block > 0 && bytes[0] == kDisplayIdTag && DisplayIdSectionFits(bytes)) {
+            const auto section =
+                bytes.subspan(kDisplayIdSectionStart, std::size_t(DisplayIdSectionBytes(bytes)));
+            section.back() = static_cast<std::uint8_t>(
+                section.back() - std::accumulate(section.begin(), section.end(), 0));
+        }
         std::uint8_t& last = image[static_cast<std::size_t>(block * kBlockBytes + kBlockBytes - 1)];
         last = static_cast<std::uint8_t>(last - BlockSum(image, block));
     }

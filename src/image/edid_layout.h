@@ -21,8 +21,19 @@ bool HasEdidHeader(std::span<const std::uint8_t> image);
 // 256.
 std::vector<int> BadBlocks(std::span<const std::uint8_t> image, int byteCount);
 
-// Sets the last byte of each block among the first `byteCount` so that the block adds up to 0.
+// Sets the last byte of each block among the first `byteCount` so that the block adds up to 0,
+// after the checksum of each DisplayID section that lies within its block.
 void FixChecksums(std::span<std::uint8_t> image, int byteCount);
+
+// A DisplayID extension block's section: from its version (byte 1) through its own checksum, the
+// 4 bytes of its header, as many as byte 2 says, and 1. A source takes it only within the 127
+// bytes from byte 1 (drm_displayid.c).
+inline constexpr std::uint8_t kDisplayIdTag = 0x70;
+inline constexpr int kDisplayIdSectionStart = 1;
+inline int DisplayIdSectionBytes(std::span<const std::uint8_t> block) { return 4 + block[2] + 1; }
+inline bool DisplayIdSectionFits(std::span<const std::uint8_t> block) {
+    return DisplayIdSectionBytes(block) <= kBlockBytes - kDisplayIdSectionStart;
+}
 
 // How many blocks the EDID says it has: its base block and the extensions that byte 126 counts,
 // or, where block 1 is a CTA-861 block whose first data block is the HDMI Forum's EDID extension
