@@ -181,7 +181,7 @@ inline const CliRow kOwnRows[] = {
     {.name = "whole blocks only", .args = "read --bytes 100 read.bin", .status = 1,
      .message = "--bytes takes whole blocks"},
     // A file is written and verified as the blocks it holds, never padded nor cut.
-    {.name = "write a 128-byte image", .args = "write --yes block0.bin", .status = 0,
+    {.name = "write a 128-byte image", .args = "write --yes one.bin", .status = 0,
      .message = "Wrote and verified 128 bytes", .flagged = Flagged::Nothing},
     {.name = "verify a 128-byte image", .args = "verify block0.bin", .status = 0,
      .message = "The memory holds"},
@@ -297,7 +297,7 @@ class CliTable : public QObject {
     inline static const QStringList kFolderFiles{
         "image.bin",   "other.bin",   "image.xml", "bad.xml",   "none.xml",
         "zeros.bin",   "counter.txt", "words.txt", "fifo.bin",  "read.bin",
-        "units.jsonl", "block0.bin",  "three.bin", "short.bin", "four.bin", "four.xml"};
+        "units.jsonl", "block0.bin",  "three.bin", "short.bin", "four.bin", "four.xml", "one.bin"};
     QString Path(const QString& name) { return dir_.filePath(name); }
     void Put(const QString& name, const QByteArray& bytes) {
         QVERIFY(testing::Put(Path(name), bytes));
@@ -317,6 +317,9 @@ class CliTable : public QObject {
         Put("none.xml", "<EDID><DATA><BLOCK0>" + hex.left(256) + "</BLOCK0></DATA></EDID>");
         Put("zeros.bin", QByteArray(256, 0));
         Put("block0.bin", Bytes(sample_).left(128));
+        QByteArray one = Bytes(sample_).left(128);  // an EDID of one block: no extension counted
+        one[127] = char(one[127] + one[126]), one[126] = 0;
+        Put("one.bin", one);
         Put("three.bin", Bytes(sample_) + Bytes(sample_).mid(128));
         Put("short.bin", Bytes(sample_).left(200));
         Put("four.bin", Bytes(FourBlocks(), 512));

@@ -131,6 +131,122 @@ class ShowAgreesWithEdidDecode : public QObject {
     }
 };
 
+// What a source throws away is never written unasked: corpus images made to break a rule, each
+// refused with its block and rule named, mended by --fix-checksums where a checksum is all that
+// is wrong (edid-decode then finds no checksum to mend), or written --as-is and recorded so.
+class SourceRules : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit SourceRules(quillon::iow::AdapterRig& rig) : rig_(rig) {}
+
+  private:
+    quillon::iow::AdapterRig& rig_;
+    QTemporaryDir dir_;
+    enum Spoil { DisplayIdSum, CountPastImage, CtaOffsetPastBlock };
+
+    // The corpus image spoiled, its blocks' own checksums kept.
+    static QByteArray Spoiled(Spoil spoil) {
+        const QString corpus = QUILLON_SOURCE_DIR "/../shared/edid-corpus/";
+        QByteArray b = ReadAll(
+            corpus + (spoil == DisplayIdSum ? "long/dell-up2715k-dp1-tile1.bin" : "acer-x34.bin"));
+        const int at = spoil == DisplayIdSum ? 266 : spoil == CountPastImage ? 126 : 130;
+        const char by = spoil == CtaOffsetPastBlock ? char(200 - b[at]) : char(1);
+        b[at] = char(b[at] + by);
+        b[at | 127] = char(b[at | 127] - by);
+        return b;
+    }
+
+  private slots:
+    void refusedMendedOrAsIs_data() {
+        QTest::addColumn<int>("spoil");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("rule");  // what show names
+        const QString refused = "", fix = "--fix-checksums", asIs = "--as-is";
+        QTest::newRow("DisplayID sum")
+            << int(DisplayIdSum) << refused << 5 << "Block 2's DisplayID section checksum is bad"
+            << "displayid-checksum";
+        QTest::newRow("DisplayID sum, mended") << int(DisplayIdSum) << fix << 0 << "Wrote"
+                                               << "displayid-checksum";
+        QTest::newRow("DisplayID sum, as it is") << int(DisplayIdSum) << asIs << 0 << "Wrote"
+                                                 << "displayid-checksum";
+        QTest::newRow("byte 126 past the image")
+            << int(CountPastImage) << fix << 5 << "Block 0 counts 2 extension blocks"
+            << "extension-count";
+        QTest::newRow("byte 126 past the image, as it is")
+            << int(CountPastImage) << asIs << 0 << "Wrote"
+            << "extension-count";
+        QTest::newRow("CTA-861 timings past the block")
+            << int(CtaOffsetPastBlock) << fix << 5
+            << "Block 1's CTA-861 detailed timings are said to start at byte 200"
+            << "cta-timing-offset";
+    }
+    void refusedMendedOrAsIs() {
+        QFETCH(int, spoil);
+        QFETCH(QString, options);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QFETCH(QString, rule);
+        rig_.Fresh();
+        Apply(rig_.Link(), Fault::Memory24C16, 0, Fault::Ok);
+        auto& eeprom = rig_.Model().Eeprom();
+        const QByteArray before = Bytes(eeprom.Bytes(eeprom.Size()), eeprom.Size());
+        const QString image = dir_.filePath("spoiled.bin");
+        QVERIFY(Put(image, Spoiled(Spoil(spoil))));
+        const CliRun shown = RunInProcess({"show", "--json", image}, CliSetup::Plain);
+        const QJsonArray broken =
+            QJsonDocument::fromJson(shown.out)["source_rules_broken"].toArray();
+        QCOMPARE(broken.first()["rule"].toString(), rule);
+        const CliRun run =
+            RunInProcess(options.split(' ', Qt::SkipEmptyParts) +
+                             QStringList{"write", "--yes", "--json", "--memory", "24c16", image},
+                         CliSetup::Plain);
+        QVERIFY2(run.status == status && run.err.startsWith(message.toUtf8()), run.err);
+        const QByteArray memory = Bytes(eeprom.Bytes(eeprom.Size()), eeprom.Size());
+        const QByteArray written = memory.left(ReadAll(image).size());
+        if (status != 0) {
+            QCOMPARE(memory, before);
+            return;
+        }
+        const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(json["as_is"].toBool(), options == "--as-is");
+        if (options == "--as-is") {  // and the record says so
+            QCOMPARE(json["source_rules_broken"].toArray(), broken);
+            QCOMPARE(written, ReadAll(image));
+            return;
+        }
+        QVERIFY(Put(image, written));  // mended: edid-decode finds no checksum to mend
+        const QString report = EdidDecode(image);
+        QVERIFY2(report.contains("DisplayID") && !report.contains("should be"), qPrintable(report));
+    }
+
+    // edid-decode's own lines, for information; and how to have it where it is missing.
+    void conformity() {
+        const QString image = QUILLON_SOURCE_DIR "/../shared/edid-corpus/acer-x34.bin";
+        const CliRun run = RunInProcess({"show", "--conformity", "--json", image}, CliSetup::Plain);
+        const QJsonObject judged = QJsonDocument::fromJson(run.out)["conformity"].toObject();
+        QCOMPARE(run.status, 0);
+        QCOMPARE(judged["verdict"].toString(), "FAIL");
+        QCOMPARE(judged["failures"].toArray().first().toString(),
+                 "Block 1, CTA-861 Extension Block: Required 640x480p60 timings are missing in the "
+                 "established timings and the SVD list (VIC 1).");
+        QCOMPARE(judged["warnings"].toArray().last().toString(),
+                 "EDID: Base EDID: Some timings are out of range of the Monitor Ranges:\n"
+                 "    Horizontal Freq: 73.680 - 150.972 kHz (Monitor: 73.000 - 150.000 kHz)\n"
+                 "    Could be due to a Monitor Range off-by-one rounding issue");
+        QCOMPARE(QList({judged["failure_count"].toInt(), judged["warning_count"].toInt()}),
+                 QList({2, 3}));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        const CliRun missing = RunInProcess({"show", "--conformity", image}, CliSetup::Plain);
+        qputenv("PATH", path);
+        QVERIFY2(missing.status == 1 && missing.err.contains("apt install edid-decode"),
+                 missing.err);
+    }
+};
+
 // Each unit its own identity: what a stamped write leaves in the memory is what edid-decode
 // reads there, with good checksums, and every other byte is the file's; the counter gives no
 // number twice, not to a killed program nor to two programs at once (a failed unit: the table).
@@ -252,8 +368,9 @@ int main(int argc, char* argv[]) {
     CliTable table(rig, RunInProcess, false);
     ShowAgreesWithEdidDecode show;
     UnitStamps stamps(rig);
+    SourceRules rules(rig);
     int failures = QTest::qExec(&table, argc, argv) + QTest::qExec(&show, argc, argv) +
-                   QTest::qExec(&stamps, argc, argv);
+                   QTest::qExec(&stamps, argc, argv) + QTest::qExec(&rules, argc, argv);
     {
         std::deque<quillon::iow::VirtualRig> fixtures;  // three fixtures' adapters
         for (quillon::iow::VirtualAdapter* adapter : quillon::iow::UseVirtualAdapters(3))

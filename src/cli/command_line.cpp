@@ -123,10 +123,10 @@ int Severity(int status) {
 // Returns the worst status.
 int Run(Request request, Console& console) {
     const CommandEntry& entry = *request.entry;
-    if (entry.adapters == AdapterUse::None) {
-        const CommandResult listed = List();
-        Print(listed, request, console);
-        return listed.status;
+    if (RunsAlone(request)) {
+        const CommandResult alone = entry.alone(request);
+        Print(alone, request, console);
+        return alone.status;
     }
     EdidBytes fileImage;
     UnitLog log;
@@ -134,7 +134,8 @@ int Run(Request request, Console& console) {
         Print(*failed, request, console);
         return failed->status;
     }
-    if (entry.file == FileUse::ReadOptional && !request.file.isEmpty()) {
+    if (entry.file == FileUse::ReadOptional &&
+        (!request.file.isEmpty() || !request.fromDisplay.isEmpty())) {
         CommandResult shown;
         Show(request, fileImage, shown);
         Print(shown, request, console);

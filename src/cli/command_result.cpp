@@ -163,6 +163,14 @@ QStringList Words(const CommandResult& outcome) {
         lines << QString("%1 %2 %3")
                      .arg(QString::fromStdString(adapter.serial), ProductText(adapter.productId),
                           AccessWord(adapter.access));
+    for (const auto& display : outcome.displays.value_or(std::vector<CommandResult::Display>{})) {
+        const EdidIdentity& id = display.identity.id;
+        lines << QString("%1 %2 %3 '%4' %5 blocks")
+                     .arg(display.connector, QString::fromStdString(id.manufacturer))
+                     .arg(id.productCode)
+                     .arg(QString::fromStdString(id.name.value_or("")))
+                     .arg(display.blocks);
+    }
     return lines;
 }
 
@@ -209,6 +217,16 @@ QJsonObject Json(const CommandResult& outcome, const Request& request) {
                                         {"product_id", static_cast<int>(adapter.productId)},
                                         {"access", AccessWord(adapter.access)}});
         json["adapters"] = adapters;
+    }
+    if (outcome.displays) {
+        QJsonArray displays;
+        for (const auto& display : *outcome.displays) {
+            QJsonObject item = IdentityJson(display.identity);
+            item["connector"] = display.connector;
+            item["blocks"] = display.blocks;
+            displays.append(item);
+        }
+        json["displays"] = displays;
     }
     if (const auto& stamped = outcome.stamped) {
         const Stamp& stamp = stamped->stamp;

@@ -46,6 +46,7 @@ struct Request {
     bool ignoreStamp = false;   // verify leaves out what a stamp changes
     bool pullUpsOff = false;    // the adapter's internal pull-ups off (memories at 3.3 V)
     bool conformity = false;    // show: edid-decode's judgement too
+    QString fromDisplay;        // the connector whose display's EDID is the image
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
@@ -79,6 +80,12 @@ struct CommandResult {
     };
     std::optional<Info> info;
     std::optional<std::vector<iow::AttachedAdapter>> attached;  // list
+    struct Display {
+        QString connector;
+        Identity identity;
+        int blocks = 0;
+    };
+    std::optional<std::vector<Display>> displays;  // displays
     std::optional<Stamped> stamped;
     bool asIs = false, checksumsFixed = false;
     // The rules of a source that the image breaks: what show found, or what --as-is wrote.

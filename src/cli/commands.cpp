@@ -3,6 +3,7 @@
 #include <set>
 
 #include "cli/unit_stamps.h"
+#include "displays/drm_connectors.h"
 #include "files/image_files.h"
 #include "iic/iow_i2c_bus.h"
 #include "image/edid_identity.h"
@@ -173,19 +174,98 @@ void ShowMemory(const Job& job, CommandResult& outcome) {
         Show(job.request, read.memory, outcome);
 }
 
+// Every attached adapter: serial number, product id, access.
+CommandResult List(const Request&) {
+    CommandResult outcome;
+    outcome.attached = iow::ListAttachedAdapters();
+    if (outcome.attached->empty()) outcome.message = "No IO-Warrior adapter attached.";
+    return outcome;
+}
+
+// Every connector with a display on it, and who the display says it is.
+CommandResult Displays(const Request&) {
+    CommandResult outcome;
+    outcome.displays.emplace();
+    for (const DisplayConnector& connector : ListConnectors())
+        if (connector.HasDisplay())
+            outcome.displays->push_back({QString::fromStdString(connector.name),
+                                         IdentityOf(connector.edid),
+                                         int(connector.edid.size()) / kBlockBytes});
+    if (outcome.displays->empty()) outcome.message = "No connector has a display on it.";
+    return outcome;
+}
+
+// The EDID of the display on the connector that --from-display names, which becomes the file
+// of the command; the failure when there is none.
+std::optional<CommandResult> LoadFromDisplay(Request& request, EdidBytes& image) {
+    const std::string name = request.fromDisplay.toStdString();
+    const auto connector = FindConnector(name);
+    if (!connector)
+        return Fail(kExitUsage, QString("No connector called %1; quillon-cli displays lists "
+                                        "those with a display on them.")
+                                    .arg(request.fromDisplay));
+    request.file = QString::fromStdString(EdidPath(connector->name).string());
+    if (!connector->HasDisplay())
+        return Fail(kExitFileError, QString("No display is on %1 (%2, no EDID); quillon-cli "
+                                            "displays lists the connectors with one.")
+                                        .arg(QString::fromStdString(connector->name),
+                                             QString::fromStdString(connector->status)));
+    image = connector->edid;
+    return std::nullopt;
+}
+
+// The rules of a source that `image` breaks, as a refusal; none when it keeps them or --as-is
+// takes it as it is.
+std::optional<CommandResult> RefusedBySource(const Request& request,
+                                             std::span<const std::uint8_t> image) {
+    const std::vector<RuleBreak> broken = SourceRuleBreaks(image);
+    if (request.asIs || broken.empty()) return std::nullopt;
+    if (broken.front().rule == SourceRule::Header)
+        return Fail(kExitFileError, QString("Not an EDID image: the first 8 bytes of %1 are not "
+                                            "00 FF FF FF FF FF FF 00 (--as-is takes it all the "
+                                            "same).")
+                                        .arg(request.file));
+    const bool checksum = broken.front().rule == SourceRule::Checksum ||
+                          broken.front().rule == SourceRule::DisplayIdChecksum;
+    return Fail(kExitFileError,
+                QString("%1 (%2): %3 (%4--as-is takes it as it is).")
+                    .arg(QString::fromStdString(RuleText(broken.front())), request.file,
+                         QString::fromStdString(RuleConsequence(broken.front())),
+                         checksum && request.entry->writes ? "--fix-checksums mends it, " : ""));
+}
+
+// A display's EDID saved as a raw image file, as the kernel gave it.
+CommandResult ReadFromDisplay(const Request& given) {
+    Request request = given;
+    const QString file = request.file;
+    EdidBytes image;
+    if (auto failed = LoadFromDisplay(request, image)) return *failed;
+    if (auto refused = RefusedBySource(request, image)) return *refused;
+    CommandResult outcome;
+    outcome.SetBlocks(image, int(image.size()));
+    if (auto error = WriteBinaryFile(LocalPath(file), image, int(image.size())))
+        return Fail(kExitFileError, FileErrorText("write", file, *error));
+    outcome.message = QString("Read %1 bytes from %2 into %3.")
+                          .arg(image.size())
+                          .arg(request.file, file);
+    return outcome;
+}
+
 const CommandEntry kCommands[] = {
     {"read",
      FileUse::Written,
      AdapterUse::One,
      false,
-     {"bytes", "adapter", "no-pull-ups", "memory"},
-     Read},
+     {"bytes", "adapter", "no-pull-ups", "memory", "from-display", "as-is"},
+     Read,
+     ReadFromDisplay},
     {"write",
      FileUse::Read,
      AdapterUse::Several,
      true,
      {"bytes", "page-bytes", "memory", "yes", "adapter", "all", "fix-checksums", "as-is",
-      "stamp-serial", "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups"},
+      "stamp-serial", "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups",
+      "from-display"},
      Write},
     {"verify",
      FileUse::Read,
@@ -195,12 +275,13 @@ const CommandEntry kCommands[] = {
      Verify},
     {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all", "no-pull-ups"}, Scan},
     {"info", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Info},
-    {"list", FileUse::None, AdapterUse::None, false, {"all"}, nullptr},
+    {"list", FileUse::None, AdapterUse::None, false, {"all"}, nullptr, List},
+    {"displays", FileUse::None, AdapterUse::None, false, {}, nullptr, Displays},
     {"show",
      FileUse::ReadOptional,
      AdapterUse::Several,
      false,
-     {"adapter", "all", "no-pull-ups", "memory", "conformity"},
+     {"adapter", "all", "no-pull-ups", "memory", "conformity", "from-display"},
      ShowMemory},
 };
 
@@ -274,34 +355,23 @@ std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBy
     }
     const FileUse file = request.entry->file;
     long long fileBytes = 0;
-    if (file == FileUse::Read || (file == FileUse::ReadOptional && !request.file.isEmpty()))
+    if (!request.fromDisplay.isEmpty()) {
+        if (auto failed = LoadFromDisplay(request, fileImage)) return failed;
+        fileBytes = static_cast<long long>(fileImage.size());
+    } else if (file == FileUse::Read || (file == FileUse::ReadOptional && !request.file.isEmpty())) {
         if (auto failed = LoadFile(request.file, fileImage, fileBytes)) return failed;
+    }
     if (file == FileUse::Read)
         if (auto failed = TakeFileLength(request, fileBytes)) return failed;
     if (!request.entry->writes) return std::nullopt;
     // The file is judged whole, as a source would take it, the blocks past --bytes included.
     if (request.fixChecksums) FixChecksums(fileImage, static_cast<int>(fileImage.size()));
-    const std::vector<RuleBreak> broken = SourceRuleBreaks(fileImage);
-    if (!request.asIs) {
-        if (!broken.empty() && broken.front().rule == SourceRule::Header)
-            return Fail(kExitFileError, QString("Not an EDID image: the first 8 bytes of %1 are "
-                                                "not 00 FF FF FF FF FF FF 00 (--as-is writes it "
-                                                "all the same).")
-                                            .arg(request.file));
-        if (!broken.empty()) {
-            const bool checksum = broken.front().rule == SourceRule::Checksum ||
-                                  broken.front().rule == SourceRule::DisplayIdChecksum;
-            return Fail(kExitFileError,
-                        QString("%1 (%2): %3 (%4--as-is writes it as it is).")
-                            .arg(QString::fromStdString(RuleText(broken.front())), request.file,
-                                 QString::fromStdString(RuleConsequence(broken.front())),
-                                 checksum ? "--fix-checksums mends it, " : ""));
-        }
-        if (request.stamp.serialText && !DisplayDescriptorOffset(FirstTwoBlocks(fileImage), 0xFF))
-            return Fail(kExitFileError, QString("%1 has no display serial number descriptor for "
-                                                "--stamp-serial-text.")
-                                            .arg(request.file));
-    }
+    if (auto refused = RefusedBySource(request, fileImage)) return refused;
+    if (!request.asIs && request.stamp.serialText &&
+        !DisplayDescriptorOffset(FirstTwoBlocks(fileImage), 0xFF))
+        return Fail(kExitFileError,
+                    QString("%1 has no display serial number descriptor for --stamp-serial-text.")
+                        .arg(request.file));
     if (!request.yes && !inIsTerminal)
         return Fail(kExitUsage,
                     "Standard input is not a terminal, so nobody can be asked before the memory "
@@ -317,11 +387,9 @@ CommandResult RunOnAdapter(const Job& job) {
     return outcome;
 }
 
-CommandResult List() {
-    CommandResult outcome;
-    outcome.attached = iow::ListAttachedAdapters();
-    if (outcome.attached->empty()) outcome.message = "No IO-Warrior adapter attached.";
-    return outcome;
+bool RunsAlone(const Request& request) {
+    return request.entry->adapters == AdapterUse::None ||
+           (request.entry->alone != nullptr && !request.fromDisplay.isEmpty());
 }
 
 }  // namespace quillon::cli

@@ -34,7 +34,12 @@ struct CommandEntry {
     // The options it takes besides --help, --version and --json.
     QStringList options;
     void (*run)(const Job&, CommandResult&);  // on one open adapter; none for list
+    // Without an adapter: list and displays always, read with --from-display.
+    CommandResult (*alone)(const Request&) = nullptr;
 };
+
+// Whether the command runs without any adapter.
+bool RunsAlone(const Request& request);
 
 // The command named `name`; nullptr for none.
 const CommandEntry* FindCommand(const QString& name);
@@ -52,7 +57,6 @@ void Show(const Request& request, std::span<const std::uint8_t> image, CommandRe
 // The command on one open adapter, which it closes.
 CommandResult RunOnAdapter(const Job& job);
 
-// Every attached adapter: serial number, product id, access.
-CommandResult List();
+
 
 }  // namespace quillon::cli

@@ -15,9 +15,14 @@ constexpr char kCommandsAndStatuses[] = R"(
 Commands:
   read FILE     reads the memory into a raw image file (written only when every byte was read)
   write FILE    writes a raw or XML image file into the memory, exactly the blocks it holds,
-                then reads every byte back; an image without the EDID header or with a bad
-                block checksum is refused (5) unless --as-is or --fix-checksums says otherwise,
-                and so is a file that is not whole blocks or holds more than the memory
+                then reads every byte back; a file that is not whole blocks or holds more than
+                the memory is refused (5), and so is an image that breaks a rule by which a
+                source (a graphics driver, a TV box) throws EDIDs or blocks away, unless
+                --fix-checksums mends it or --as-is takes it:
+                  every block's checksum; block 0's header and version 1; no more extension
+                  blocks counted (byte 126, or HF-EEODB) than the image holds; a CTA-861
+                  block's detailed timings within it and its data blocks in revision 3; a
+                  DisplayID section within its block, and its checksum
   verify FILE   compares the memory with an image file
   scan          lists the devices that answer on the I2C bus, one a line: write and read
                 address byte (each 7-bit address probed once, with its write address)
@@ -25,8 +30,15 @@ Commands:
   list          every attached adapter: serial number, product id, and whether another program
                 holds it
   show [FILE]   who the display says it is: manufacturer, product code, serial number, week and
-                year, EDID version, name, preferred mode, extension blocks, checksums; of an
-                image file, or without FILE of the memory
+                year, EDID version, name, preferred mode, extension blocks, checksums, and the
+                rules of a source it breaks; of an image file, or without FILE of the memory;
+                with --conformity, edid-decode -c's failures and warnings too
+  displays      the connectors of the graphics cards with a display on them: connector,
+                manufacturer, product code, name, blocks (Linux's /sys/class/drm)
+
+A display's EDID, as the kernel read it, instead of a file: read --from-display CONNECTOR FILE
+saves it, write --from-display CONNECTOR programs it into the memory (a clone of the display
+into an EDID emulator or a dummy plug), through the same checks and stamps as a file.
 
 Several adapters (--adapter A --adapter B, or --all) run write, verify, scan, info or show at
 the same time, each on its own: one progress line each on a terminal, one JSON object per
@@ -35,11 +47,13 @@ An option that a command does not take is a usage error.
 
 Exit status:
   0  done, and every byte verified
-  1  usage: a bad command line, or the write not confirmed
+  1  usage: a bad command line, the write not confirmed, no such connector, or
+     --conformity without edid-decode
   2  no adapter: none attached, another program holds it, or no permission to open it
   3  the memory did not answer for some bytes
   4  bytes differ from the file, or a write did not hold (a write-protected memory)
-  5  the file could not be read or written
+  5  the file could not be read or written, its image breaks a source's rules, or the
+     connector has no display
   6  interrupted (SIGINT or SIGTERM): the memory may hold part of the image; what was
      written has been read back and every byte not written or not verified is listed
 When both 3 and 4 apply, the status is 3. A second signal ends the program at once.
@@ -83,11 +97,12 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "serial");
     const QCommandLineOption all("all", "Every attached adapter at the same time.");
     const QCommandLineOption fixChecksums(
-        "fix-checksums", "write: recompute each written block's checksum (its last byte).");
+        "fix-checksums",
+        "write: recompute each block's checksum (its last byte), and each DisplayID section's.");
     const QCommandLineOption asIs(
         "as-is",
-        "write: write an image without the EDID header, or with a bad checksum, as it "
-        "is (otherwise refused, status 5).");
+        "write, read --from-display: take an image that breaks a source's rules (no EDID header, "
+        "a bad checksum, ...) as it is; otherwise refused, status 5. The record says so.");
     const QCommandLineOption json("json", "Print the outcome as one JSON object.");
     const QCommandLineOption pageBytes(
         "page-bytes",
@@ -128,13 +143,20 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "show: edid-decode's judgement of the image's conformity to the standards too (its -c): "
         "its failures and warnings as it words them, for information; most displays that work "
         "fail some.");
+    const QCommandLineOption fromDisplay(
+        "from-display",
+        "read, write, show: the EDID of the display on CONNECTOR (as displays lists it, e.g. "
+        "card0-HDMI-A-1) instead of a file: read saves it into FILE, write programs it into the "
+        "memory, show shows it.",
+        "CONNECTOR");
     const QList<QCommandLineOption> options{
         bytes,           yes,          adapterOption, all,         json,
         pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
         stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps,
-        memory,          conformity};
+        memory,          conformity,   fromDisplay};
     parser.addOptions(options);
-    parser.addPositionalArgument("command", "read, write, verify, scan, info, list or show.");
+    parser.addPositionalArgument("command",
+                                 "read, write, verify, scan, info, list, show or displays.");
     parser.addPositionalArgument("file", "The image file of read, write, verify and show.",
                                  "[FILE]");
 
@@ -164,14 +186,22 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     const CommandEntry& entry = *request.entry;
     const QString name = request.command;
     const int files = static_cast<int>(positional.size()) - 1;
+    // A display's EDID is the image that write and show would take from a file.
+    request.fromDisplay = parser.value(fromDisplay);
+    const bool displayIsFile = parser.isSet(fromDisplay) &&
+                               (entry.file == FileUse::Read || entry.file == FileUse::ReadOptional);
+    if (displayIsFile && files != 0) return usage(name + " --from-display takes no FILE.");
     if (entry.file == FileUse::ReadOptional && files > 1)
         return usage(name + " takes one FILE or none.");
     if (entry.file == FileUse::None && files != 0) return usage(name + " takes no FILE.");
-    if ((entry.file == FileUse::Read || entry.file == FileUse::Written) && files != 1)
+    if ((entry.file == FileUse::Read && !displayIsFile || entry.file == FileUse::Written) &&
+        files != 1)
         return usage(name + " takes one FILE.");
     request.file = positional.value(1);
-    // With its FILE, show reads no adapter.
-    const bool fileNotAdapter = entry.file == FileUse::ReadOptional && !request.file.isEmpty();
+    // With its FILE, or a display's EDID, show reads no adapter; nor does read from a display.
+    const bool fileNotAdapter =
+        (entry.file == FileUse::ReadOptional && (!request.file.isEmpty() || displayIsFile)) ||
+        (entry.file == FileUse::Written && parser.isSet(fromDisplay));
     for (const QString& given : parser.optionNames()) {
         const auto option = std::ranges::find_if(
             options, [&](const QCommandLineOption& o) { return o.names().contains(given); });
@@ -202,6 +232,8 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     request.all = parser.isSet(all);
     request.json = parser.isSet(json);
     request.asIs = parser.isSet(asIs);
+    if (request.asIs && !entry.writes && request.fromDisplay.isEmpty())
+        return usage(name + " takes --as-is with --from-display only.");
     request.fixChecksums = parser.isSet(fixChecksums);
     if (request.asIs && request.fixChecksums)
         return usage("--as-is and --fix-checksums exclude each other.");
