@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The VM stage: boots Debian's own kernel in QEMU with a small initramfs that loads the USB
-# stack, the iowarrior driver, dummy_hcd with three controllers, configfs and FunctionFS, then
+# stack, the iowarrior driver, dummy_hcd with three controllers, configfs and FunctionFS, and DRM
+# with the bochs driver of QEMU's bochs-display (a connector whose EDID the tests set), then
 # runs the test programs that drive the real driver against IO-Warriors emulated through
 # FunctionFS, up to three at once. The kernel comes from
 # the package that linux-image-amd64 depends on, unpacked into the build folder, never
@@ -37,7 +38,9 @@ cp "$(command -v busybox)" "$ir/bin/busybox" || fail "busybox-static is missing"
 for applet in sh mount insmod mkdir cat poweroff dmesg grep echo; do ln -s busybox "$ir/bin/$applet"; done
 for m in drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/misc/iowarrior \
          drivers/usb/gadget/udc/udc-core drivers/usb/gadget/udc/dummy_hcd fs/configfs/configfs \
-         drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs; do
+         drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs \
+         drivers/gpu/drm/drm drivers/gpu/drm/drm_kms_helper drivers/gpu/drm/ttm/ttm \
+         drivers/gpu/drm/drm_ttm_helper drivers/gpu/drm/drm_vram_helper drivers/gpu/drm/tiny/bochs; do
     cp "$modules/$m.ko" "$ir/mod/" || fail "module $m missing from $kernel_package"
 done
 # The window's test runs on Qt's offscreen platform, with a font.
@@ -66,13 +69,21 @@ copy_with_libraries "$offscreen" /qt/plugins/platforms
 mkdir -p "$ir/etc" "$ir/usr/share/fonts"
 cp -r /etc/fonts "$ir/etc/"
 cp -r /usr/share/fonts/truetype/liberation "$ir/usr/share/fonts/" || fail "fonts-liberation is missing"
+# The corpus EDIDs that the virtual GPU's connector carries for the clone of a display.
+corpus="$(dirname "$(realpath "$0")")/../../shared/edid-corpus"
+mkdir -p "$ir/corpus/long"
+for name in acer-k272hl.bin acer-x34.bin long/dell-up2715k-dp1-tile1.bin; do
+    cp "$corpus/$name" "$ir/corpus/$name" || fail "the corpus's $name is missing"
+done
 cat > "$ir/init" <<'INIT'
 #!/bin/sh
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
-for m in usb-common usbcore iowarrior udc-core configfs libcomposite usb_f_fs; do insmod /mod/$m.ko; done
+for m in usb-common usbcore iowarrior udc-core configfs libcomposite usb_f_fs \
+         drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do insmod /mod/$m.ko; done
+mount -t debugfs none /sys/kernel/debug
 insmod /mod/dummy_hcd.ko is_high_speed=0 num=3
 mount -t configfs none /sys/kernel/config
 echo "== guest up"
@@ -102,6 +113,7 @@ cpus=1
 [ "$mode" = bench ] && cpus=2
 boot() {  # accel, seconds
     timeout "$2" qemu-system-x86_64 -accel "$1" -m 512 -smp "$cpus" -nographic -no-reboot \
+        -vga none -device bochs-display \
         -kernel "$vmlinuz" -initrd "$vm/initramfs.gz" \
         -append "console=ttyS0 quiet panic=-1" > "$vm/console.log" 2>&1 || true
 }
