@@ -39,7 +39,7 @@ done
 check_cli() {  # executable
     local help
     help=$("$1" --help) || fail "$1 --help failed"
-    grep -q '^  5  the file could not be read or written$' <<<"$help" || fail "$1 --help lacks the exit statuses"
+    grep -q '^  5  the file could not be read or written, its image breaks' <<<"$help" || fail "$1 --help lacks the exit statuses"
     [ "$("$1" --version)" = "$(basename "$1") 1.5" ] || fail "$1 --version: $("$1" --version)"
 }
 check_cli "$stage/usr/bin/quillon-cli"
