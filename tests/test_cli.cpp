@@ -175,9 +175,6 @@ class SourceRules : public QObject {
         QTest::newRow("byte 126 past the image")
             << int(CountPastImage) << fix << 5 << "Block 0 counts 2 extension blocks"
             << "extension-count";
-        QTest::newRow("byte 126 past the image, as it is")
-            << int(CountPastImage) << asIs << 0 << "Wrote"
-            << "extension-count";
         QTest::newRow("CTA-861 timings past the block")
             << int(CtaOffsetPastBlock) << fix << 5
             << "Block 1's CTA-861 detailed timings are said to start at byte 200"

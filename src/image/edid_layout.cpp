@@ -42,7 +42,7 @@ void FixChecksums(std::span<std::uint8_t> image, int byteCount) {
 }
 
 int EdidBlockCount(std::span<const std::uint8_t> image) {
-    constexpr int kExtensionCount = 126, kCtaTag = 0x02, kFirstDataBlock = 4;
+    constexpr int kExtensionCount = 126, kFirstDataBlock = 4;
     constexpr int kExtendedTagCode = 7, kHfEeodbTag = 0x78;
     if (image.size() >= 2 * kBlockBytes && image[kBlockBytes] == kCtaTag) {
         const auto dataBlock = image.subspan(kBlockBytes + kFirstDataBlock, 3);

@@ -25,10 +25,13 @@ std::vector<int> BadBlocks(std::span<const std::uint8_t> image, int byteCount);
 // after the checksum of each DisplayID section that lies within its block.
 void FixChecksums(std::span<std::uint8_t> image, int byteCount);
 
+// Extension blocks' tags (their byte 0).
+inline constexpr std::uint8_t kCtaTag = 0x02;
+inline constexpr std::uint8_t kDisplayIdTag = 0x70;
+
 // A DisplayID extension block's section: from its version (byte 1) through its own checksum, the
 // 4 bytes of its header, as many as byte 2 says, and 1. A source takes it only within the 127
 // bytes from byte 1 (drm_displayid.c).
-inline constexpr std::uint8_t kDisplayIdTag = 0x70;
 inline constexpr int kDisplayIdSectionStart = 1;
 inline int DisplayIdSectionBytes(std::span<const std::uint8_t> block) { return 4 + block[2] + 1; }
 inline bool DisplayIdSectionFits(std::span<const std::uint8_t> block) {

@@ -10,7 +10,6 @@ namespace quillon {
 namespace {
 
 constexpr int kVersionByte = 18;
-constexpr std::uint8_t kCtaTag = 0x02;
 // A CTA-861 block: its revision (byte 1), where its detailed timings start (byte 2; 0: none),
 // and its data blocks from byte 4 up to them, read only from revision 3 (drm_edid.c).
 constexpr int kCtaRevisionByte = 1, kCtaTimingOffsetByte = 2, kCtaDataBlocksStart = 4;
