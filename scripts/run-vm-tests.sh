@@ -56,7 +56,7 @@ copy_with_libraries() {  # file, destination folder in the guest
     done
 }
 programs=()  # QUILLON_VM_TESTS="test_vm_cli ..." runs only those
-for name in ${QUILLON_VM_TESTS:-test_vm_driver test_vm_window test_vm_cli}; do programs+=("$build/tests/$name"); done
+for name in ${QUILLON_VM_TESTS:-test_vm_driver test_vm_window test_vm_cli test_vm_displays}; do programs+=("$build/tests/$name"); done
 [ "$mode" = bench ] && programs=("$build/bench/bench_vm_cli")
 for program in "${programs[@]}"; do
     [ -x "$program" ] || fail "$program is not built"
@@ -82,7 +82,7 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 for m in usb-common usbcore iowarrior udc-core configfs libcomposite usb_f_fs; do insmod /mod/$m.ko; done
-# DRM and the virtual GPU's driver only while the command line's tests run: the driver's own
+# DRM and the virtual GPU's driver only while the clone of a display runs: the other programs'
 # timing cases keep the guest to themselves. No console on the GPU (fbdev_emulation=0).
 drm_on() {
     for m in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
@@ -99,12 +99,12 @@ echo "== guest up"
 set --
 [ -s /args ] && set -- "$(cat /args)"
 for t in /tests/*; do
-    [ "$t" = /tests/test_vm_cli ] && drm_on
+    [ "$t" = /tests/test_vm_displays ] && drm_on
     echo "== $t"
     HOME=/tmp QTEST_FUNCTION_TIMEOUT=600000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
         XDG_RUNTIME_DIR=/tmp QUILLON_CLI=/cli/quillon-cli "$t" "$@"
     echo "== exit $?"
-    [ "$t" = /tests/test_vm_cli ] && drm_off
+    [ "$t" = /tests/test_vm_displays ] && drm_off
 done
 echo "== driver's kernel lines"
 dmesg | grep -i -E "iowarrior|IOWarrior|I/O-Warr" | head -20
