@@ -1,8 +1,14 @@
 #include "cli/adapters.h"
 
-#include <array>
+#include "cli/commands.h"
 
+#include <array>
+#include <cstring>
+
+#include "i2cdev/i2c_buses.h"
+#include "i2cdev/i2c_dev_bus.h"
 #include "iic/iow_i2c_bus.h"
+#include "image/edid_layout.h"
 #include "iow/adapter_choice.h"
 #include "iow/no_adapter.h"
 #include "iow/serial_number.h"
@@ -48,6 +54,7 @@ QString NoAdapterText(iow::NoAdapterReason reason) {
 }  // namespace
 
 QStringList ChosenSerials(const Request& request) {
+    if (!request.buses.isEmpty()) return request.buses;
     QStringList serials = request.adapters;
     if (request.all)
         for (const auto& adapter : iow::ListAttachedAdapters(false))
@@ -94,7 +101,95 @@ std::variant<Adapter, CommandResult> OpenChosenAdapter(const QString& wanted) {
                                         .arg(wanted, serials.join(", ")));
     }
     IowKitSetTimeout(handle, kReadTimeoutMs);
-    return Adapter{handle, SerialNumberOf(handle)};
+    return Adapter{handle, SerialNumberOf(handle), nullptr};
+}
+
+std::variant<Adapter, CommandResult> OpenChosen(const Request& request, const QString& wanted) {
+    return request.buses.isEmpty() ? OpenChosenAdapter(wanted) : OpenChosenBus(request, wanted);
+}
+
+namespace {
+
+// The 7-bit addresses through which the memory is reached.
+std::vector<std::uint8_t> MemoryAddresses(const MemoryProfile& memory) {
+    std::vector<std::uint8_t> addresses;
+    for (int offset = 0; offset < memory.bytes; offset += kBytesPerAddress)
+        if (addresses.empty() || addresses.back() != MemoryAddressOf(memory.addressing, offset))
+            addresses.push_back(MemoryAddressOf(memory.addressing, offset));
+    if (memory.addressing == Addressing::Segment) addresses.push_back(kSegmentPointerAddress);
+    return addresses;
+}
+
+QString BusText(const i2cdev::I2cBusFacts& bus) {
+    return QString("i2c-%1 (%2%3)")
+        .arg(bus.number)
+        .arg(QString::fromStdString(bus.name),
+             bus.driver.empty() ? QString() : ", driver " + QString::fromStdString(bus.driver));
+}
+
+}  // namespace
+
+std::variant<Adapter, CommandResult> OpenChosenBus(const Request& request, const QString& chosen) {
+    using namespace i2cdev;
+    const auto facts = FindI2cBus(chosen.toStdString());
+    if (!facts)
+        return Fail(kExitNoAdapter, QString("No I2C bus %1: quillon-cli list shows the buses, by "
+                                            "number and by the connector whose DDC each is.")
+                                        .arg(chosen));
+    const QString node = QString::fromStdString(facts->Node());
+    auto opened = I2cDevBus::Open(facts->Node(), LimitsOfDriver(facts->driver));
+    if (const int* error = std::get_if<int>(&opened)) {
+        if (*error == ENOENT)
+            return Fail(kExitNoAdapter, QString("No %1: the kernel's i2c-dev is not loaded. Load "
+                                                "it with 'sudo modprobe i2c-dev'.")
+                                            .arg(node));
+        if (*error == EACCES || *error == EPERM)
+            return Fail(kExitNoAdapter, QString("This user may not open %1: join the i2c group "
+                                                "('sudo adduser $USER i2c'), then log in again.")
+                                            .arg(node));
+        return Fail(kExitNoAdapter,
+                    QString("Cannot open %1: %2.").arg(node, std::strerror(*error)));
+    }
+    std::shared_ptr<I2cDevBus> bus = std::move(std::get<std::unique_ptr<I2cDevBus>>(opened));
+    const MemoryProfile& memory = *request.memory;
+    if (memory.addressing == Addressing::Segment && !bus->TakesSegments())
+        return Fail(kExitUsage,
+                    QString("%1 cannot reach a %2's bytes past 256: its segment needs three "
+                            "messages with no stop between (segment, word address, read), and "
+                            "this bus takes %3. Use a bus with plain I2C, or an IO-Warrior.")
+                        .arg(BusText(*facts), memory.name,
+                             bus->PlainI2c() ? "one message, or a write then a read to one address"
+                                             : "SMBus calls only"));
+    for (const std::uint8_t address : MemoryAddresses(memory)) {
+        if (bus->Claim(address) != EBUSY) continue;
+        const QString device = QString::fromStdString(AddressDevice(facts->number, address));
+        const QString holder = QString::fromStdString(AddressHolder(facts->number, address));
+        return Fail(kExitNoAdapter,
+                    QString("Address %1 on %2 is held by the kernel's %3 driver (device %4), "
+                            "which reads and writes that memory itself. To program it here, "
+                            "release it first: echo %4 | sudo tee /sys/bus/i2c/drivers/%3/unbind")
+                        .arg(Hex(address), BusText(*facts), holder, device));
+    }
+    if (request.entry->writes && IsSmbusHostController(facts->driver)) {
+        if (request.smbusHostBus != QString::number(facts->number))
+            return Fail(kExitNoAdapter,
+                        QString("%1 is a computer's SMBus host controller: its 0x50 is most "
+                                "likely a memory module's SPD EEPROM, and writing that can leave "
+                                "the computer unable to start. Nothing written. Where the "
+                                "display's memory really is on this bus, name the bus: "
+                                "--write-smbus-host %2.")
+                            .arg(BusText(*facts))
+                            .arg(facts->number));
+        const I2cTransferResult header =
+            TransferPolling(*bus, MemoryRead(memory.addressing, 0, int(kEdidHeader.size())));
+        if (!header.Done() || !std::ranges::equal(header.ReadBytes(), kEdidHeader))
+            return Fail(kExitNoAdapter,
+                        QString("The memory at 0x50 on %1 does not read as an EDID (its first 8 "
+                                "bytes are not 00 FF FF FF FF FF FF 00): on an SMBus host "
+                                "controller that is no display's memory. Nothing written.")
+                            .arg(BusText(*facts)));
+    }
+    return Adapter{0, node.mid(5), std::move(bus)};
 }
 
 }  // namespace quillon::cli

@@ -146,13 +146,13 @@ int Run(Request request, Console& console) {
     std::vector<std::variant<Adapter, CommandResult>> fixtures;
     QStringList opened;
     for (const QString& serial : serials) {
-        fixtures.push_back(OpenChosenAdapter(serial));
+        fixtures.push_back(OpenChosen(request, serial));
         if (auto* adapter = std::get_if<Adapter>(&fixtures.back())) opened << adapter->serial;
     }
     if (entry.writes && !opened.isEmpty() && !AskBeforeWriting(request, opened, console)) {
         for (auto& fixture : fixtures)
             if (auto* adapter = std::get_if<Adapter>(&fixture)) {
-                IowKitCloseDevice(adapter->handle);
+                if (adapter->handle != 0) IowKitCloseDevice(adapter->handle);
                 fixture = Fail(kExitUsage, "Not confirmed; nothing written.");
             }
     }
@@ -161,7 +161,7 @@ int Run(Request request, Console& console) {
         Progress progress(console, serials, several);
         const auto runOn = [&](std::size_t k, const Adapter& adapter) {
             const TransferProgress bar = progress.For(int(k));
-            fixtures[k] = RunOnAdapter({request, adapter, fileImage, bar, &stopRequested});
+            fixtures[k] = RunOnAdapter(request, adapter, fileImage, bar, &stopRequested);
         };
         // One adapter runs on this thread, which a signal to the process then interrupts at
         // once; several run on one thread each.

@@ -163,6 +163,13 @@ QStringList Words(const CommandResult& outcome) {
         lines << QString("%1 %2 %3")
                      .arg(QString::fromStdString(adapter.serial), ProductText(adapter.productId),
                           AccessWord(adapter.access));
+    for (const auto& bus : outcome.buses.value_or(std::vector<i2cdev::I2cBusFacts>{}))
+        lines << QString("i2c-%1 '%2' %3%4")
+                     .arg(bus.number)
+                     .arg(QString::fromStdString(bus.name),
+                          bus.driver.empty() ? "-" : QString::fromStdString(bus.driver),
+                          bus.connector.empty() ? ""
+                                                : " DDC of " + QString::fromStdString(bus.connector));
     for (const auto& display : outcome.displays.value_or(std::vector<CommandResult::Display>{})) {
         const EdidIdentity& id = display.identity.id;
         lines << QString("%1 %2 %3 '%4' %5 blocks")
@@ -217,6 +224,15 @@ QJsonObject Json(const CommandResult& outcome, const Request& request) {
                                         {"product_id", static_cast<int>(adapter.productId)},
                                         {"access", AccessWord(adapter.access)}});
         json["adapters"] = adapters;
+    }
+    if (outcome.buses) {
+        QJsonArray buses;
+        for (const auto& bus : *outcome.buses)
+            buses.append(QJsonObject{{"number", bus.number},
+                                     {"name", QString::fromStdString(bus.name)},
+                                     {"driver", QString::fromStdString(bus.driver)},
+                                     {"connector", QString::fromStdString(bus.connector)}});
+        json["buses"] = buses;
     }
     if (outcome.displays) {
         QJsonArray displays;

@@ -13,6 +13,7 @@
 #include "cli/command_line.h"
 #include "cli/conformity.h"
 #include "files/file_error.h"
+#include "i2cdev/i2c_buses.h"
 #include "image/byte_fault.h"
 #include "image/edid_identity.h"
 #include "image/edid_image.h"
@@ -47,6 +48,8 @@ struct Request {
     bool pullUpsOff = false;    // the adapter's internal pull-ups off (memories at 3.3 V)
     bool conformity = false;    // show: edid-decode's judgement too
     QString fromDisplay;        // the connector whose display's EDID is the image
+    QStringList buses;          // Linux I2C buses (numbers or connectors) instead of adapters
+    QString smbusHostBus;       // the SMBus host controller's bus that a write may go on
     bool Stamping() const { return stamp.Any() || !counterFile.isEmpty(); }
 };
 
@@ -80,6 +83,7 @@ struct CommandResult {
     };
     std::optional<Info> info;
     std::optional<std::vector<iow::AttachedAdapter>> attached;  // list
+    std::optional<std::vector<i2cdev::I2cBusFacts>> buses;      // list
     struct Display {
         QString connector;
         Identity identity;

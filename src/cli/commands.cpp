@@ -4,6 +4,7 @@
 
 #include "cli/unit_stamps.h"
 #include "displays/drm_connectors.h"
+#include "i2cdev/i2c_buses.h"
 #include "files/image_files.h"
 #include "iic/iow_i2c_bus.h"
 #include "image/edid_identity.h"
@@ -16,13 +17,6 @@ namespace quillon::cli {
 
 namespace {
 
-// The adapter's I2C bus at its own report size, its pull-ups as asked.
-IowI2cBus Bus(const Job& job) {
-    IowI2cBus bus = IowI2cBus::AtNodeReportSize(job.adapter.handle);
-    bus.SetPullUps(!job.request.pullUpsOff);
-    return bus;
-}
-
 // How the chosen memory is gone through: its addressing, pages as asked.
 Pace PaceOf(const Request& request) {
     return {.pageBytes = request.pageBytes, .addressing = request.memory->addressing};
@@ -30,7 +24,7 @@ Pace PaceOf(const Request& request) {
 
 // The range of the memory read at the adapter's pace, observed by the progress and the stop.
 MemoryOutcome ReadRange(const Job& job, int count) {
-    IowI2cBus bus = Bus(job);
+    I2cBus& bus = job.bus;
     ProgressObserver observer(job.progress, count, job.stop);
     return ReadMemory(bus, count, PaceOf(job.request), observer);
 }
@@ -42,7 +36,7 @@ MemoryOutcome ReadEdid(const Job& job) {
     const Request& request = job.request;
     if (request.byteCountGiven) return ReadRange(job, request.byteCount);
     const int most = request.memory->bytes, first = std::min(most, kEdidBytes);
-    IowI2cBus bus = Bus(job);
+    I2cBus& bus = job.bus;
     ProgressObserver firstBlocks(job.progress, first, job.stop);
     MemoryOutcome read = ReadMemory(bus, first, PaceOf(request), firstBlocks);
     if (read.interrupted || read.abandoned) return read;
@@ -120,7 +114,7 @@ void Write(const Job& job, CommandResult& outcome) {
     outcome.asIs = request.asIs;
     if (request.asIs) outcome.ruleBreaks = SourceRuleBreaks(job.fileImage);
     outcome.checksumsFixed = request.fixChecksums;
-    IowI2cBus bus = Bus(job);
+    I2cBus& bus = job.bus;
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
     const MemoryOutcome written =
         ProgramMemory(bus, AllMeant(image, request.byteCount), PaceOf(request), observer);
@@ -147,8 +141,10 @@ void Write(const Job& job, CommandResult& outcome) {
 }
 
 void Scan(const Job& job, CommandResult& outcome) {
-    IowI2cBus bus = Bus(job);
-    const BusScan scan = ScanAddresses(bus, ScanProbes::WriteAddresses);
+    I2cBus& bus = job.bus;
+    // A Linux bus reads a byte after a read address, so it is probed as i2cdetect does.
+    const BusScan scan = ScanAddresses(
+        bus, job.adapter.bus ? ScanProbes::AsI2cdetect : ScanProbes::WriteAddresses);
     outcome.acknowledged = scan.acknowledged;
     if (!scan.adapterAnswered) {
         outcome.status = kExitNoAnswer;
@@ -178,7 +174,9 @@ void ShowMemory(const Job& job, CommandResult& outcome) {
 CommandResult List(const Request&) {
     CommandResult outcome;
     outcome.attached = iow::ListAttachedAdapters();
-    if (outcome.attached->empty()) outcome.message = "No IO-Warrior adapter attached.";
+    outcome.buses = i2cdev::ListI2cBuses();
+    if (outcome.attached->empty() && outcome.buses->empty())
+        outcome.message = "No IO-Warrior adapter attached, and no I2C bus.";
     return outcome;
 }
 
@@ -256,7 +254,7 @@ const CommandEntry kCommands[] = {
      FileUse::Written,
      AdapterUse::One,
      false,
-     {"bytes", "adapter", "no-pull-ups", "memory", "from-display", "as-is"},
+     {"bytes", "adapter", "no-pull-ups", "memory", "from-display", "as-is", "bus"},
      Read,
      ReadFromDisplay},
     {"write",
@@ -265,15 +263,15 @@ const CommandEntry kCommands[] = {
      true,
      {"bytes", "page-bytes", "memory", "yes", "adapter", "all", "fix-checksums", "as-is",
       "stamp-serial", "stamp-serial-text", "stamp-serial-from", "stamp-date", "log", "no-pull-ups",
-      "from-display"},
+      "from-display", "bus", "write-smbus-host"},
      Write},
     {"verify",
      FileUse::Read,
      AdapterUse::Several,
      false,
-     {"bytes", "adapter", "all", "log", "ignore-stamp", "no-pull-ups", "memory"},
+     {"bytes", "adapter", "all", "log", "ignore-stamp", "no-pull-ups", "memory", "bus"},
      Verify},
-    {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all", "no-pull-ups"}, Scan},
+    {"scan", FileUse::None, AdapterUse::Several, false, {"adapter", "all", "no-pull-ups", "bus"}, Scan},
     {"info", FileUse::None, AdapterUse::Several, false, {"adapter", "all"}, Info},
     {"list", FileUse::None, AdapterUse::None, false, {"all"}, nullptr, List},
     {"displays", FileUse::None, AdapterUse::None, false, {}, nullptr, Displays},
@@ -281,7 +279,7 @@ const CommandEntry kCommands[] = {
      FileUse::ReadOptional,
      AdapterUse::Several,
      false,
-     {"adapter", "all", "no-pull-ups", "memory", "conformity", "from-display"},
+     {"adapter", "all", "no-pull-ups", "memory", "conformity", "from-display", "bus"},
      ShowMemory},
 };
 
@@ -379,11 +377,19 @@ std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBy
     return std::nullopt;
 }
 
-CommandResult RunOnAdapter(const Job& job) {
+CommandResult RunOnAdapter(const Request& request, const Adapter& adapter,
+                           const EdidBytes& fileImage, const TransferProgress& progress,
+                           const std::atomic<bool>* stop) {
     CommandResult outcome;
-    outcome.adapterSerial = job.adapter.serial;
-    job.request.entry->run(job, outcome);
-    IowKitCloseDevice(job.adapter.handle);
+    outcome.adapterSerial = adapter.serial;
+    std::optional<IowI2cBus> iow;
+    if (!adapter.bus) {
+        iow.emplace(IowI2cBus::AtNodeReportSize(adapter.handle));
+        iow->SetPullUps(!request.pullUpsOff);
+    }
+    I2cBus& bus = adapter.bus ? *adapter.bus : *iow;
+    request.entry->run({request, adapter, bus, fileImage, progress, stop}, outcome);
+    if (adapter.handle != 0) IowKitCloseDevice(adapter.handle);
     return outcome;
 }
 

@@ -21,6 +21,7 @@ enum class AdapterUse { None, One, Several };
 struct Job {
     const Request& request;
     const Adapter& adapter;
+    I2cBus& bus;  // the adapter's I2C bus
     const EdidBytes& fileImage;
     const TransferProgress& progress;
     const std::atomic<bool>* stop;
@@ -54,8 +55,11 @@ std::optional<CommandResult> Prepare(Request& request, bool inIsTerminal, EdidBy
 // edid-decode's judgement of its conformity.
 void Show(const Request& request, std::span<const std::uint8_t> image, CommandResult& outcome);
 
-// The command on one open adapter, which it closes.
-CommandResult RunOnAdapter(const Job& job);
+// The command on one open adapter, which it closes: on its I2C bus, an IO-Warrior's at its own
+// report size with its pull-ups as asked.
+CommandResult RunOnAdapter(const Request& request, const Adapter& adapter,
+                           const EdidBytes& fileImage, const TransferProgress& progress,
+                           const std::atomic<bool>* stop);
 
 
 

@@ -25,10 +25,12 @@ Commands:
                   DisplayID section within its block, and its checksum
   verify FILE   compares the memory with an image file
   scan          lists the devices that answer on the I2C bus, one a line: write and read
-                address byte (each 7-bit address probed once, with its write address)
+                address byte (each 7-bit address probed once, with its write address; on a
+                Linux bus as i2cdetect does: a read at 0x30-0x37 and 0x50-0x5F)
   info          the adapter's product id, revision and serial number, and how many are attached
   list          every attached adapter: serial number, product id, and whether another program
-                holds it
+                holds it; and every Linux I2C bus: number, name, driver, and the connector
+                whose DDC lines it is
   show [FILE]   who the display says it is: manufacturer, product code, serial number, week and
                 year, EDID version, name, preferred mode, extension blocks, checksums, and the
                 rules of a source it breaks; of an image file, or without FILE of the memory;
@@ -45,11 +47,18 @@ the same time, each on its own: one progress line each on a terminal, one JSON o
 adapter per line with --json, and the worst status of theirs in this order: 5, 1, 6, 2, 3, 4, 0.
 An option that a command does not take is a usage error.
 
+Any Linux I2C bus instead of an IO-Warrior (--bus N or --bus CONNECTOR): a USB bridge with a
+kernel driver (MCP2221, CP2112, i2c-tiny-usb), a board's I2C, or a graphics card's DDC lines.
+A bridge that takes a write then a read to one address cannot reach an E-DDC memory's
+segments, nor can an SMBus-only bus; an address that a kernel driver holds (at24, ee1004) is
+named with the driver and how to release it.
+
 Exit status:
   0  done, and every byte verified
   1  usage: a bad command line, the write not confirmed, no such connector, or
      --conformity without edid-decode
-  2  no adapter: none attached, another program holds it, or no permission to open it
+  2  no adapter: none attached, another program or a kernel driver holds it, no
+     permission to open it, or a write on a computer's SMBus host controller refused
   3  the memory did not answer for some bytes
   4  bytes differ from the file, or a write did not hold (a write-protected memory)
   5  the file could not be read or written, its image breaks a source's rules, or the
@@ -70,7 +79,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QString("Reads, writes and verifies the EDID memory of a display through an IO-Warrior "
-                "USB-to-I2C adapter.") +
+                "USB-to-I2C adapter, or any Linux I2C bus.") +
         kCommandsAndStatuses);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -149,11 +158,23 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         "card0-HDMI-A-1) instead of a file: read saves it into FILE, write programs it into the "
         "memory, show shows it.",
         "CONNECTOR");
+    const QCommandLineOption bus(
+        "bus",
+        "A Linux I2C bus (/dev/i2c-N, through i2c-dev) instead of an IO-Warrior: its number, or "
+        "the connector whose DDC lines it is (as list shows them); given more than once, each "
+        "of them at the same time.",
+        "N|CONNECTOR");
+    const QCommandLineOption writeSmbusHost(
+        "write-smbus-host",
+        "write: allow writing on bus N although it belongs to a computer's SMBus host "
+        "controller (i801, piix4 ...), whose 0x50 is normally a memory module's SPD EEPROM; "
+        "even then only a memory that reads as an EDID is written.",
+        "N");
     const QList<QCommandLineOption> options{
         bytes,           yes,          adapterOption, all,         json,
         pageBytes,       fixChecksums, asIs,          stampSerial, stampSerialText,
         stampSerialFrom, stampDate,    logOption,     ignoreStamp, noPullUps,
-        memory,          conformity,   fromDisplay};
+        memory,          conformity,   fromDisplay,   bus,         writeSmbusHost};
     parser.addOptions(options);
     parser.addPositionalArgument("command",
                                  "read, write, verify, scan, info, list, show or displays.");
@@ -206,7 +227,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
         const auto option = std::ranges::find_if(
             options, [&](const QCommandLineOption& o) { return o.names().contains(given); });
         const QString first = option->names().first();
-        const bool adapterOption = first == "adapter" || first == "all";
+        const bool adapterOption = first == "adapter" || first == "all" || first == "bus";
         if (first != "json" &&
             (!entry.options.contains(first) || (adapterOption && fileNotAdapter)))
             return usage(QString("%1%2 does not take --%3.")
@@ -244,7 +265,15 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     request.ignoreStamp = parser.isSet(ignoreStamp);
     request.pullUpsOff = parser.isSet(noPullUps);
     request.conformity = parser.isSet(conformity);
-    if (entry.adapters == AdapterUse::One && request.adapters.size() > 1)
+    request.buses = parser.values(bus);
+    request.smbusHostBus = parser.value(writeSmbusHost);
+    if (!request.buses.isEmpty() && (request.all || !request.adapters.isEmpty()))
+        return usage("--bus chooses Linux I2C buses, --adapter and --all IO-Warriors: give one "
+                     "kind.");
+    if (!request.smbusHostBus.isEmpty() && request.buses.isEmpty())
+        return usage("--write-smbus-host goes with the --bus it names.");
+    if (entry.adapters == AdapterUse::One &&
+        request.adapters.size() + request.buses.size() > 1)
         return usage(name + " writes one file: give it one adapter.");
     return request;
 }

@@ -47,14 +47,17 @@ std::vector<DisplayConnector> ListConnectors(const std::filesystem::path& drm) {
     return connectors;
 }
 
+bool ConnectorNamed(const std::string& full, const std::string& name) {
+    return full == name ||
+           (full.ends_with("-" + name) && full.find('-') == full.size() - name.size() - 1);
+}
+
 std::optional<DisplayConnector> FindConnector(const std::string& name,
                                               const std::filesystem::path& drm) {
     std::vector<DisplayConnector> found;
     for (DisplayConnector& connector : ListConnectors(drm)) {
-        const std::string& full = connector.name;
-        if (full == name) return connector;
-        if (full.ends_with("-" + name) && full.find('-') == full.size() - name.size() - 1)
-            found.push_back(std::move(connector));
+        if (connector.name == name) return connector;
+        if (ConnectorNamed(connector.name, name)) found.push_back(std::move(connector));
     }
     if (found.size() == 1) return found.front();
     return std::nullopt;

@@ -30,6 +30,9 @@ std::vector<DisplayConnector> ListConnectors(const std::filesystem::path& drm = 
 std::optional<DisplayConnector> FindConnector(const std::string& name,
                                               const std::filesystem::path& drm = kDrmClassFolder);
 
+// Whether `name` names the connector `full`: its sysfs name, or that without the card.
+bool ConnectorNamed(const std::string& full, const std::string& name);
+
 // Where the connector's EDID is read from.
 std::filesystem::path EdidPath(const std::string& connector,
                                const std::filesystem::path& drm = kDrmClassFolder);

@@ -174,10 +174,15 @@ BusScan ScanAddresses(I2cBus& bus, ScanProbes probes,
                       const std::function<bool(std::uint8_t)>& found) {
     BusScan scan;
     AdapterAnswers answers(bus);
-    const int step = probes == ScanProbes::WriteAddresses ? 2 : 1;
-    for (int address = 0; address <= 255 && answers.Answering(); address += step) {
+    const int step = probes == ScanProbes::EveryAddressByte ? 1 : 2;
+    const bool asI2cdetect = probes == ScanProbes::AsI2cdetect;
+    for (int address = asI2cdetect ? 0x08 << 1 : 0;
+         address <= (asI2cdetect ? 0x77 << 1 : 255) && answers.Answering(); address += step) {
         const auto addressByte = static_cast<std::uint8_t>(address);
-        const I2cTransferResult probe = bus.Transfer(AddressProbe(addressByte));
+        const int seven = address >> 1;
+        const bool readProbe =
+            asI2cdetect && ((seven >= 0x30 && seven <= 0x37) || (seven >= 0x50 && seven <= 0x5F));
+        const I2cTransferResult probe = bus.Transfer(AddressProbe(addressByte | (readProbe ? 1 : 0)));
         answers.Note(probe);
         if (probe.NoAnswer()) scan.adapterAnswered = false;
         if (!probe.Done()) continue;

@@ -95,8 +95,11 @@ inline constexpr char kNoDevicesText[] = "No Devices found on I2C Buss";
 // What a scan probes: every address byte, 0 to 255 (the window's scan), or each 7-bit address
 // once, with its write address byte. A memory addressed for reading drives the first bit of the
 // byte at its pointer: when that bit is 0 it holds SDA low, the probe's stop never happens and
-// the bus is held, so a careful scan never probes a read address.
-enum class ScanProbes { EveryAddressByte, WriteAddresses };
+// the bus is held, so a careful scan never probes a read address. A bus that reads a byte after
+// a read address (Linux's i2c-dev) is probed as i2cdetect does by default: 0x08 to 0x77, a read
+// at 0x30..0x37 and 0x50..0x5F (where a quick write could change an EEPROM's pointer or write-
+// protect it), a write elsewhere.
+enum class ScanProbes { EveryAddressByte, WriteAddresses, AsI2cdetect };
 
 // The address bytes that a device on the bus acknowledges, in order; probing write addresses,
 // each device's write and read address byte. `found` runs for each probe acknowledged, and false
