@@ -40,7 +40,10 @@ for m in drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/misc
          drivers/usb/gadget/udc/udc-core drivers/usb/gadget/udc/dummy_hcd fs/configfs/configfs \
          drivers/usb/gadget/libcomposite drivers/usb/gadget/function/usb_f_fs \
          drivers/gpu/drm/drm drivers/gpu/drm/drm_kms_helper drivers/gpu/drm/ttm/ttm \
-         drivers/gpu/drm/drm_ttm_helper drivers/gpu/drm/drm_vram_helper drivers/gpu/drm/tiny/bochs; do
+         drivers/gpu/drm/drm_ttm_helper drivers/gpu/drm/drm_vram_helper drivers/gpu/drm/tiny/bochs \
+         drivers/i2c/i2c-dev drivers/i2c/i2c-stub drivers/misc/eeprom/at24 \
+         drivers/i2c/busses/i2c-piix4 drivers/hid/hid drivers/hid/uhid drivers/hid/hid-cp2112 \
+         drivers/hid/hid-mcp2221; do
     cp "$modules/$m.ko" "$ir/mod/" || fail "module $m missing from $kernel_package"
 done
 # The window's test runs on Qt's offscreen platform, with a font.
@@ -56,7 +59,7 @@ copy_with_libraries() {  # file, destination folder in the guest
     done
 }
 programs=()  # QUILLON_VM_TESTS="test_vm_cli ..." runs only those
-for name in ${QUILLON_VM_TESTS:-test_vm_driver test_vm_window test_vm_cli test_vm_displays}; do programs+=("$build/tests/$name"); done
+for name in ${QUILLON_VM_TESTS:-test_vm_driver test_vm_window test_vm_cli test_vm_displays test_vm_i2c_buses}; do programs+=("$build/tests/$name"); done
 [ "$mode" = bench ] && programs=("$build/bench/bench_vm_cli")
 for program in "${programs[@]}"; do
     [ -x "$program" ] || fail "$program is not built"
@@ -92,6 +95,16 @@ drm_on() {
 drm_off() {
     for m in bochs drm_vram_helper drm_ttm_helper ttm drm_kms_helper drm; do rmmod $m || true; done
 }
+# i2c-dev and the buses behind it only while the Linux buses' program runs: two USB bridges'
+# HID drivers (their devices come through uhid), i2c-stub with a chip at 0x50, at24, and the
+# PIIX4's SMBus host controller.
+i2c_on() {
+    for m in i2c-dev i2c-piix4 at24 hid uhid hid-cp2112 hid-mcp2221; do insmod /mod/$m.ko; done
+    insmod /mod/i2c-stub.ko chip_addr=0x50
+}
+i2c_off() {
+    for m in i2c-stub hid-mcp2221 hid-cp2112 uhid hid at24 i2c-piix4 i2c-dev; do rmmod $m || true; done
+}
 mount -t debugfs none /sys/kernel/debug
 insmod /mod/dummy_hcd.ko is_high_speed=0 num=3
 mount -t configfs none /sys/kernel/config
@@ -100,14 +113,16 @@ set --
 [ -s /args ] && set -- "$(cat /args)"
 for t in /tests/*; do
     [ "$t" = /tests/test_vm_displays ] && drm_on
+    [ "$t" = /tests/test_vm_i2c_buses ] && i2c_on
     echo "== $t"
     HOME=/tmp QTEST_FUNCTION_TIMEOUT=600000 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=/qt/plugins \
         XDG_RUNTIME_DIR=/tmp QUILLON_CLI=/cli/quillon-cli "$t" "$@"
     echo "== exit $?"
     [ "$t" = /tests/test_vm_displays ] && drm_off
+    [ "$t" = /tests/test_vm_i2c_buses ] && i2c_off
 done
 echo "== driver's kernel lines"
-dmesg | grep -i -E "iowarrior|IOWarrior|I/O-Warr" | head -20
+dmesg | grep -i -E "iowarrior|IOWarrior|I/O-Warr|cp2112|mcp2221|piix4|i2c" | head -30
 [ -s /args ] && dmesg | tail -30
 echo "== guest done"
 poweroff -f

@@ -33,6 +33,7 @@ class I2cDevBus final : public I2cBus {
                                const WhileWaiting& whileWaiting = nullptr) override;
     // 128 through I2C_RDWR; an SMBus block's 32 otherwise.
     int MaxReadBytes() const override;
+    bool ReadsOnFromPointer() const override { return PlainI2c(); }
 
     bool PlainI2c() const;
     // Whether a transaction may hold a memory's segment: three messages, no stop between.

@@ -82,6 +82,10 @@ class I2cBus {
 
     // The most bytes that one read message may ask for.
     virtual int MaxReadBytes() const = 0;
+
+    // Whether a read alone (no word address written first) can go on from where the memory's
+    // pointer stands; SMBus has no call that reads a block that way.
+    virtual bool ReadsOnFromPointer() const { return true; }
 };
 
 // How long a transaction whose first message writes is repeated while the device does not

@@ -99,8 +99,8 @@ bool ReadPass(Run& run, Pass pass, int from, int count,
         }
         const bool send = run.MaySend(pass);
         // Each transaction of a segment memory names its segment: the pointer is 0 after a stop.
-        const bool goOn =
-            addressed && !run.pace.addressEachRead && addressing != Addressing::Segment;
+        const bool goOn = addressed && !run.pace.addressEachRead &&
+                          addressing != Addressing::Segment && run.bus.ReadsOnFromPointer();
         const auto messages =
             goOn ? std::vector{I2cMessage::Read(MemoryAddressOf(addressing, offset), n)}
                  : MemoryRead(addressing, offset, n);

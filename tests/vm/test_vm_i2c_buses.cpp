@@ -1,0 +1,221 @@
+// Linux's I2C buses through i2c-dev, each behind the kernel's own driver: a CP2112 and an
+// MCP2221 presented through /dev/uhid (hid-cp2112, hid-mcp2221) with a memory on their bus,
+// i2c-stub as an SMBus-only bus with a chip at 0x50, at24 holding that address, and QEMU's PIIX4
+// SMBus host controller (i2c-piix4) with its SPD EEPROMs. The real quillon-cli reads, writes,
+// verifies, shows and scans with --bus; refusals are rows. The modules are loaded for this
+// program alone (scripts/run-vm-tests.sh).
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+#include "cli_process.h"
+#include "emulated_bridges.h"
+
+namespace {
+
+using namespace quillon::testing;
+using Kind = EmulatedBridge::Kind;
+
+// The bus whose adapter's name starts with `prefix`; -1 for none.
+int BusNamed(const std::string& prefix) {
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/bus/i2c/devices")) {
+        std::ifstream in(entry.path() / "name");
+        std::string name;
+        std::getline(in, name);
+        if (entry.path().filename().string().starts_with("i2c-") && name.starts_with(prefix))
+            return std::stoi(entry.path().filename().string().substr(4));
+    }
+    return -1;
+}
+
+enum class Fault { None, NoMemory, WriteProtected, OneBlock, UnpluggedMidway };
+
+class LinuxBuses : public QObject {
+    Q_OBJECT
+
+  public:
+    LinuxBuses(EmulatedBridge& cp2112, EmulatedBridge& mcp2221)
+        : bridges_{&cp2112, &mcp2221} {}
+
+  private:
+    EmulatedBridge* bridges_[2];
+    QTemporaryDir dir_;
+
+    static QByteArray Corpus(const QString& name) { return ReadAll("/corpus/" + name); }
+    QString File(const QString& name, const QByteArray& bytes) {
+        Put(dir_.filePath(name), bytes);
+        return dir_.filePath(name);
+    }
+    static QByteArray Memory(EmulatedBridge& bridge, int count) {
+        return Bytes(bridge.Bus().Eeprom().Bytes(count), count);
+    }
+    static CliRun Cli(QStringList arguments) { return RunProcess(arguments, CliSetup::Plain); }
+    static QString Stub() { return QString::number(BusNamed("SMBus stub driver")); }
+    // What at24, the kernel's own EEPROM driver, reads at the stub's 0x50.
+    static QByteArray ThroughAt24(const QString& bus, int count) {
+        return ReadAll(QString("/sys/bus/i2c/devices/%1-0050/eeprom").arg(bus)).left(count);
+    }
+
+  private slots:
+    // A bridge pulled by a row is plugged in again.
+    void init() {
+        for (EmulatedBridge* bridge : bridges_) {
+            std::string error;
+            if (bridge->BusNumber() < 0) QVERIFY2(bridge->Plug(error), error.c_str());
+        }
+    }
+
+    void bridges_data() {
+        QTest::addColumn<int>("bridge");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("memory");
+        QTest::addColumn<QString>("edid");
+        QTest::addColumn<int>("status");
+        for (int b = 0; b < 2; ++b) {
+            const QByteArray name = bridges_[b]->Name();
+            const auto row = [&](const char* what) -> QTestData& {
+                return QTest::newRow(name + ": " + what);
+            };
+            row("two blocks") << b << int(Fault::None) << "24c02" << "acer-x34.bin" << 0;
+            row("three blocks, 24C16") << b << int(Fault::None) << "24c16"
+                                       << "long/dell-up2715k-dp1-tile1.bin" << 0;
+            row("no memory") << b << int(Fault::NoMemory) << "24c02" << "acer-x34.bin" << 3;
+            row("write-protected") << b << int(Fault::WriteProtected) << "24c02"
+                                   << "acer-x34.bin" << 4;
+            row("a 128-byte memory") << b << int(Fault::OneBlock) << "24c02" << "acer-x34.bin"
+                                     << 4;
+            row("unplugged midway") << b << int(Fault::UnpluggedMidway) << "24c02"
+                                    << "acer-x34.bin" << 3;
+        }
+    }
+    // write, verify, read, show and scan through the bridge's driver; a fault flagged, with no
+    // byte passed as good that the memory does not hold.
+    void bridges() {
+        QFETCH(int, bridge);
+        QFETCH(int, fault);
+        QFETCH(QString, memory);
+        QFETCH(QString, edid);
+        QFETCH(int, status);
+        EmulatedBridge& b = *bridges_[bridge];
+        auto& eeprom = b.Bus().Eeprom();
+        eeprom.ClearFaults();
+        if (memory == "24c16") b.Bus().UseLargerMemory(2048, false), eeprom.SetPageBytes(16);
+        const QByteArray image = Corpus(edid);
+        std::vector<std::uint8_t> blank(2048, 0x00);
+        eeprom.Put(std::span(blank).first(std::size_t(eeprom.Size())));
+        if (fault == int(Fault::NoMemory)) eeprom.Refuse(0xA0), eeprom.Refuse(0xA1);
+        if (fault == int(Fault::WriteProtected)) eeprom.SetWriteProtected(true);
+        if (fault == int(Fault::OneBlock)) eeprom.SetHoldsOneBlock(true);
+        if (fault == int(Fault::UnpluggedMidway)) b.UnplugAfterTransfers(10);
+        const QString bus = QString::number(b.BusNumber());
+        const auto written =
+            Cli({"write", "--yes", "--bus", bus, "--memory", memory, File("image.bin", image)});
+        if (fault == int(Fault::UnpluggedMidway)) {
+            b.Unplug();  // finished once the program let go of the bus
+            QVERIFY2(written.status == status, written.err);
+            return;
+        }
+        QVERIFY2(written.status == status, written.err);
+        const QByteArray held = Memory(b, image.size());
+        if (status != 0) {
+            QVERIFY(held != image);
+            const auto verified = Cli({"verify", "--bus", bus, File("image.bin", image)});
+            QVERIFY2(verified.status == status, verified.err);
+            if (memory == "24c16") b.Bus().UseLargerMemory(256, false);
+            return;
+        }
+        QCOMPARE(held, image);
+        const auto verified =
+            Cli({"verify", "--bus", bus, "--memory", memory, File("image.bin", image)});
+        QVERIFY2(verified.status == 0, verified.err);
+        const auto read = Cli({"read", "--bus", bus, "--memory", memory, dir_.filePath("r.bin")});
+        QVERIFY2(read.status == 0 && ReadAll(dir_.filePath("r.bin")) == image, read.err);
+        const auto shown = Cli({"show", "--json", "--bus", bus, "--memory", memory});
+        QVERIFY2(shown.status == 0 && QJsonDocument::fromJson(shown.out)["blocks"].toArray().size() ==
+                                          image.size() / 128,
+                 shown.out);
+        const auto scan = Cli({"scan", "--bus", bus});
+        QVERIFY2(scan.status == 0 && scan.out.startsWith("0xA0 0xA1"), scan.out + scan.err);
+        if (memory == "24c16") b.Bus().UseLargerMemory(256, false);
+    }
+
+    // A bridge takes one message, or a write then a read to one address: no segment.
+    void segmentRefused() {
+        const auto run = Cli({"read", "--bus", QString::number(bridges_[0]->BusNumber()),
+                              "--memory", "e-ddc", dir_.filePath("s.bin")});
+        QVERIFY2(run.status == 1 && run.err.contains("a write then a read to one address"),
+                 run.err);
+    }
+
+    // i2c-stub has SMBus calls alone: reads and writes of 32 bytes at most go through them, and
+    // what they wrote is what at24 then reads there.
+    void smbusOnly() {
+        const QString bus = Stub();
+        QVERIFY(bus != "-1");
+        const QByteArray image = Corpus("acer-x34.bin");
+        const auto written = Cli({"write", "--yes", "--bus", bus, File("image.bin", image)});
+        QVERIFY2(written.status == 0, written.err);
+        const auto verified = Cli({"verify", "--bus", bus, File("image.bin", image)});
+        QVERIFY2(verified.status == 0, verified.err);
+        const auto read = Cli({"read", "--bus", bus, dir_.filePath("r.bin")});
+        QVERIFY2(read.status == 0 && ReadAll(dir_.filePath("r.bin")) == image, read.err);
+        const auto scan = Cli({"scan", "--bus", bus});
+        QVERIFY2(scan.status == 0 && scan.out == "0xA0 0xA1\n", scan.out + scan.err);
+        const auto segment = Cli({"read", "--bus", bus, "--memory", "e-ddc", dir_.filePath("s.bin")});
+        QVERIFY2(segment.status == 1 && segment.err.contains("SMBus calls only"), segment.err);
+        // at24 bound at 0x50 holds it: the memory is its, and it reads what was written.
+        const QString devices = QString("/sys/bus/i2c/devices/i2c-%1/").arg(bus);
+        QVERIFY(Put(devices + "new_device", "24c02 0x50"));
+        QCOMPARE(ThroughAt24(bus, 256), image);
+        const auto held = Cli({"write", "--yes", "--bus", bus, File("image.bin", image)});
+        Put(devices + "delete_device", "0x50");
+        QVERIFY2(held.status == 2 && held.err.contains("held by the kernel's at24 driver") &&
+                     held.err.contains("/sys/bus/i2c/drivers/at24/unbind"),
+                 held.err);
+    }
+
+    // Writing on a computer's SMBus host controller: refused unless named, and then unless the
+    // memory reads as an EDID (QEMU's SPD EEPROMs do not).
+    void smbusHostRefused_data() {
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not named") << false << "is a computer's SMBus host controller";
+        QTest::newRow("named, no EDID there") << true << "does not read as an EDID";
+    }
+    void smbusHostRefused() {
+        QFETCH(bool, named);
+        QFETCH(QString, message);
+        const QString bus = QString::number(BusNamed("SMBus PIIX4"));
+        QVERIFY(bus != "-1");
+        QStringList arguments{"write", "--yes", "--bus", bus};
+        if (named) arguments << "--write-smbus-host" << bus;
+        const auto run = Cli(arguments << File("image.bin", Corpus("acer-x34.bin")));
+        QVERIFY2(run.status == 2 && run.err.contains(message.toUtf8()), run.err);
+    }
+
+    void listed() {
+        const auto run = Cli({"list", "--json"});
+        QVERIFY2(run.status == 0, run.err);
+        QStringList drivers;
+        for (const auto& bus : QJsonDocument::fromJson(run.out)["buses"].toArray())
+            drivers << bus.toObject()["driver"].toString();
+        for (const char* driver : {"cp2112", "mcp2221", "piix4_smbus"})
+            QVERIFY2(drivers.contains(QString(driver)), run.out);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    EmulatedBridge cp2112(Kind::Cp2112), mcp2221(Kind::Mcp2221);
+    for (EmulatedBridge* bridge : {&cp2112, &mcp2221}) {
+        std::string error;
+        if (!bridge->Plug(error)) return std::printf("%s\n", error.c_str()), 1;
+    }
+    LinuxBuses buses(cp2112, mcp2221);
+    return QTest::qExec(&buses, argc, argv);
+}
+
+#include "test_vm_i2c_buses.moc"
