@@ -51,11 +51,6 @@ class LinuxBuses : public QObject {
         return Bytes(bridge.Bus().Eeprom().Bytes(count), count);
     }
     static CliRun Cli(QStringList arguments) { return RunProcess(arguments, CliSetup::Plain); }
-    static QString Stub() { return QString::number(BusNamed("SMBus stub driver")); }
-    // What at24, the kernel's own EEPROM driver, reads at the stub's 0x50.
-    static QByteArray ThroughAt24(const QString& bus, int count) {
-        return ReadAll(QString("/sys/bus/i2c/devices/%1-0050/eeprom").arg(bus)).left(count);
-    }
 
   private slots:
     // A bridge pulled by a row is plugged in again.
@@ -140,19 +135,10 @@ class LinuxBuses : public QObject {
         if (memory == "24c16") b.Bus().UseLargerMemory(256, false);
     }
 
-    // A bridge takes one message, or a write then a read to one address: no segment.
-    void segmentRefused() {
-        const auto run = Cli({"read", "--bus", QString::number(bridges_[0]->BusNumber()),
-                              "--memory", "e-ddc", dir_.filePath("s.bin")});
-        QVERIFY2(run.status == 1 && run.err.contains("a write then a read to one address"),
-                 run.err);
-    }
-
     // i2c-stub has SMBus calls alone: reads and writes of 32 bytes at most go through them, and
-    // what they wrote is what at24 then reads there.
+    // what they wrote is what at24, the kernel's own EEPROM driver, then reads there.
     void smbusOnly() {
-        const QString bus = Stub();
-        QVERIFY(bus != "-1");
+        const QString bus = QString::number(BusNamed("SMBus stub driver"));
         const QByteArray image = Corpus("acer-x34.bin");
         const auto written = Cli({"write", "--yes", "--bus", bus, File("image.bin", image)});
         QVERIFY2(written.status == 0, written.err);
@@ -162,36 +148,57 @@ class LinuxBuses : public QObject {
         QVERIFY2(read.status == 0 && ReadAll(dir_.filePath("r.bin")) == image, read.err);
         const auto scan = Cli({"scan", "--bus", bus});
         QVERIFY2(scan.status == 0 && scan.out == "0xA0 0xA1\n", scan.out + scan.err);
-        const auto segment = Cli({"read", "--bus", bus, "--memory", "e-ddc", dir_.filePath("s.bin")});
-        QVERIFY2(segment.status == 1 && segment.err.contains("SMBus calls only"), segment.err);
-        // at24 bound at 0x50 holds it: the memory is its, and it reads what was written.
         const QString devices = QString("/sys/bus/i2c/devices/i2c-%1/").arg(bus);
         QVERIFY(Put(devices + "new_device", "24c02 0x50"));
-        QCOMPARE(ThroughAt24(bus, 256), image);
-        const auto held = Cli({"write", "--yes", "--bus", bus, File("image.bin", image)});
+        const QByteArray at24 = ReadAll(QString("/sys/bus/i2c/devices/%1-0050/eeprom").arg(bus));
         Put(devices + "delete_device", "0x50");
-        QVERIFY2(held.status == 2 && held.err.contains("held by the kernel's at24 driver") &&
-                     held.err.contains("/sys/bus/i2c/drivers/at24/unbind"),
-                 held.err);
+        QCOMPARE(at24.left(256), image);
     }
 
-    // Writing on a computer's SMBus host controller: refused unless named, and then unless the
-    // memory reads as an EDID (QEMU's SPD EEPROMs do not).
-    void smbusHostRefused_data() {
-        QTest::addColumn<bool>("named");
+    // What cannot or must not be done, said: the bus, and the memory untouched.
+    void refused_data() {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("not named") << false << "is a computer's SMBus host controller";
-        QTest::newRow("named, no EDID there") << true << "does not read as an EDID";
+        const QStringList write{"write", "--yes"};
+        QTest::newRow("a segment through a bridge")
+            << "CP2112 SMBus Bridge" << QStringList{"read", "--memory", "e-ddc"} << false << 1
+            << "a write then a read to one address";
+        QTest::newRow("a segment on SMBus") << "SMBus stub driver"
+                                            << QStringList{"read", "--memory", "e-ddc"} << false
+                                            << 1 << "SMBus calls only";
+        QTest::newRow("held by at24") << "SMBus stub driver" << write << false << 2
+                                      << "held by the kernel's at24 driver";
+        QTest::newRow("no such bus") << "" << write << false << 2 << "No I2C bus 99";
+        QTest::newRow("no permission") << "MCP2221" << write << true << 2 << "may not open";
+        QTest::newRow("an SMBus host controller") << "SMBus PIIX4" << write << false << 2
+                                                  << "is a computer's SMBus host controller";
+        QTest::newRow("named, no EDID there") << "SMBus PIIX4" << QStringList{write}
+                                              << false << 2 << "does not read as an EDID";
     }
-    void smbusHostRefused() {
-        QFETCH(bool, named);
+    void refused() {
+        QFETCH(QString, bus);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, unprivileged);
+        QFETCH(int, status);
         QFETCH(QString, message);
-        const QString bus = QString::number(BusNamed("SMBus PIIX4"));
-        QVERIFY(bus != "-1");
-        QStringList arguments{"write", "--yes", "--bus", bus};
-        if (named) arguments << "--write-smbus-host" << bus;
-        const auto run = Cli(arguments << File("image.bin", Corpus("acer-x34.bin")));
-        QVERIFY2(run.status == 2 && run.err.contains(message.toUtf8()), run.err);
+        const QString number = bus.isEmpty() ? "99" : QString::number(BusNamed(bus.toStdString()));
+        const bool at24 = QByteArray(QTest::currentDataTag()).contains("at24");
+        const QString devices = QString("/sys/bus/i2c/devices/i2c-%1/").arg(number);
+        if (at24) QVERIFY(Put(devices + "new_device", "24c02 0x50"));
+        if (QByteArray(QTest::currentDataTag()).startsWith("named"))
+            arguments << "--write-smbus-host" << number;
+        // A file that nobody may read too; a refused read writes nothing into it.
+        arguments << "--bus" << number << "/corpus/acer-x34.bin";
+        const QByteArray before = Memory(*bridges_[1], 256);
+        const auto run =
+            RunProcess(arguments, unprivileged ? CliSetup::Unprivileged : CliSetup::Plain);
+        if (at24) Put(devices + "delete_device", "0x50");
+        QVERIFY2(run.status == status && run.err.contains(message.toUtf8()), run.err);
+        QCOMPARE(Memory(*bridges_[1], 256), before);
+        if (at24) QVERIFY(run.err.contains("/sys/bus/i2c/drivers/at24/unbind"));
     }
 
     void listed() {
