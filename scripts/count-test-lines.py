@@ -20,6 +20,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WHOLE_FILES = {
     "tests/vm/emulated_iowarrior.cpp": "emulator",
     "tests/vm/emulated_iowarrior.h": "emulator",
+    "tests/vm/emulated_bridges.cpp": "emulator",
+    "tests/vm/emulated_bridges.h": "emulator",
     "tests/vm/vm_rig.h": "rig",
     "tests/virtual_rig.h": "rig",
     "tests/recording_window.h": "fake",

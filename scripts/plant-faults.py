@@ -31,7 +31,7 @@ BUILD = os.path.join(TREE, "build")
 # window's through the same rows offscreen.
 X_SOURCES = ("src/window/", "src/commands/", "src/transfer/", "src/iic/", "src/files/file_commands")
 PROGRAMS = ["test_image", "test_image_files", "test_window", "test_iowkit_virtual",
-            "test_iowkit_linux", "test_i2cdev", "test_cli", "test_commands"]
+            "test_iowkit_linux", "test_cli", "test_commands"]
 
 # (name, file, text, replacement): each replaces the first occurrence of text.
 M = [
@@ -57,10 +57,6 @@ M = [
 ("conformity-lines-lost", "src/cli/conformity.cpp", "messages.last() += '\\n' + line;", ";"),
 ("pullups-flag-lost", "src/iic/iow_i2c_bus.cpp", "kEnablePullUpsOffFlag : 0", "0 : 0"),
 ("pullups-nocycle", "src/iic/iow_i2c_bus.cpp", "if (pullUps_ && !send(EnableReport(0))) return false;", ""),
-("smbus-block-past-32", "src/i2cdev/i2c_dev_protocol.cpp", "if (size - 1 > kSmbusBlockBytes) return std::nullopt;", ""),
-("smbus-pair-any-address", "src/i2cdev/i2c_dev_protocol.cpp", "then.address != first.address ||", ""),
-("smbus-quick-assumed", "src/i2cdev/i2c_dev_protocol.cpp", "return Has(functionality, I2C_FUNC_SMBUS_QUICK)", "return true"),
-("smbus-funcs-unchecked", "src/i2cdev/i2c_dev_protocol.cpp", "if (!Has(functionality, needed)) return std::nullopt;", ""),
 ("setaddr-stop", "src/iic/i2c_report.cpp", "(last && stop ? kWriteStopFlag : 0)", "(last ? kWriteStopFlag : 0)"),
 ("no-polling", "src/iic/i2c_bus.cpp", "if (last || failed == result.messages.end()", "if (true || failed == result.messages.end()"),
 ("probe-invert", "src/transfer/memory_engine.cpp", "if (!probe.Done()) continue;", "if (probe.Done()) continue;"),

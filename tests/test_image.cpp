@@ -22,22 +22,6 @@ class TestImage : public QObject {
         QCOMPARE(seen.size(), 256);
     }
 
-    // Byte 126, or the HDMI Forum's override first in a CTA-861 block 1; never past the image.
-    void blockCount() {
-        const std::tuple<int, std::array<int, 4>, int, int> rows[] = {
-            {3, {0x02, 0x03, 0x43, 0x90}, 256, 4}, {1, {0x02, 0xE2, 0x78, 0x05}, 256, 6},
-            {1, {0x02, 0xE3, 0x78, 0x02}, 256, 3}, {3, {0x70, 0xE2, 0x78, 0x05}, 256, 4},
-            {2, {0x02, 0xE2, 0x77, 0x05}, 256, 3}, {2, {0x02, 0xE2, 0x78, 0x05}, 128, 3}};
-        for (const auto& [extensions, block1, bytes, blocks] : rows) {
-            std::vector<std::uint8_t> image(256);
-            image[126] = std::uint8_t(extensions);
-            image[128] = std::uint8_t(block1[0]);
-            for (int k = 1; k < 4; ++k) image[128 + 3 + k] = std::uint8_t(block1[k]);
-            image.resize(std::size_t(bytes));
-            QCOMPARE(EdidBlockCount(image), blocks);
-        }
-    }
-
     void byteTexts() {
         // value, hex text, character text: letters, digits, space and punctuation show; the
         // characters between the two alphabets, control codes and codes above 122 do not.

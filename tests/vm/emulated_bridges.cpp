@@ -17,49 +17,36 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// AN495's reports (the numbers hid-cp2112 uses too).
+// AN495's reports (the numbers hid-cp2112 uses too): those the probe asks for and the transfers.
 enum : std::uint8_t {
-    kCpGpioConfig = 0x02, kCpGpioGet = 0x03, kCpGpioSet = 0x04, kCpVersion = 0x05,
-    kCpSmbusConfig = 0x06, kCpReadRequest = 0x10, kCpWriteReadRequest = 0x11,
+    kCpVersion = 0x05, kCpSmbusConfig = 0x06, kCpReadRequest = 0x10, kCpWriteReadRequest = 0x11,
     kCpReadForceSend = 0x12, kCpReadResponse = 0x13, kCpWriteRequest = 0x14,
     kCpStatusRequest = 0x15, kCpStatusResponse = 0x16, kCpCancel = 0x17, kCpLockByte = 0x20,
-    kCpUsbConfig = 0x21, kCpManufacturer = 0x22, kCpProduct = 0x23, kCpSerial = 0x24,
 };
 // A transfer's status 0 and 1 (AN495: complete; error with the address not acknowledged).
 constexpr std::uint8_t kCpComplete = 0x02, kCpError = 0x03, kCpNack = 0x00, kCpSucceeded = 0x05;
 constexpr int kCpReadChunkBytes = 61;
 
-// The MCP2221A's commands and what its I2C engine reports (DS20005565, section 3.1).
+// The MCP2221A's I2C commands and what its I2C engine reports (DS20005565, section 3.1); the
+// others (GPIO, SRAM, flash) are answered as done, every pin a GPIO input.
 enum : std::uint8_t {
-    kMcStatus = 0x10, kMcGetData = 0x40, kMcGpioSet = 0x50, kMcGpioGet = 0x51,
-    kMcSramSet = 0x60, kMcSramGet = 0x61, kMcWrite = 0x90, kMcRead = 0x91,
+    kMcStatus = 0x10, kMcGetData = 0x40, kMcGpioGet = 0x51, kMcWrite = 0x90, kMcRead = 0x91,
     kMcWriteRepeatedStart = 0x92, kMcReadRepeatedStart = 0x93, kMcWriteNoStop = 0x94,
-    kMcReadFlash = 0xB0,
 };
 constexpr std::uint8_t kMcCancel = 0x10, kMcSetSpeed = 0x20, kMcAddressNacked = 0x25,
                        kMcReadComplete = 0x55, kMcNackFlag = 0x40;
 constexpr int kMcReportBytes = 64, kMcChunkBytes = 60;
 
-// A vendor-defined descriptor: each report 63 bytes after its number (the CP2112's), or one
-// unnumbered input and output report of 64 bytes (the MCP2221's).
+// A vendor-defined descriptor with the input reports the host takes: the CP2112's two, 63
+// bytes after their number, or the MCP2221's one of 64. Output and feature reports pass uhid
+// as they are.
 Bytes Descriptor(EmulatedBridge::Kind kind) {
     Bytes d{0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08};
-    const auto item = [&d](int number, std::uint8_t main, std::uint8_t count) {
-        if (number >= 0) d.insert(d.end(), {0x85, static_cast<std::uint8_t>(number)});
-        d.insert(d.end(), {0x95, count, 0x09, 0x01, main, 0x02});
-    };
-    if (kind == EmulatedBridge::Kind::Cp2112) {
-        for (int n : {kCpReadResponse, kCpStatusResponse}) item(n, 0x81, 63);
-        for (int n : {kCpReadRequest, kCpWriteReadRequest, kCpReadForceSend, kCpWriteRequest,
-                      kCpStatusRequest, kCpCancel})
-            item(n, 0x91, 63);
-        for (int n : {kCpGpioConfig, kCpGpioGet, kCpGpioSet, kCpVersion, kCpSmbusConfig,
-                      kCpLockByte, kCpUsbConfig, kCpManufacturer, kCpProduct, kCpSerial})
-            item(n, 0xB1, 63);
-    } else {
-        item(-1, 0x81, kMcReportBytes);
-        item(-1, 0x91, kMcReportBytes);
-    }
+    if (kind == EmulatedBridge::Kind::Cp2112)
+        for (std::uint8_t n : {kCpReadResponse, kCpStatusResponse})
+            d.insert(d.end(), {0x85, n, 0x95, 63, 0x09, 0x01, 0x81, 0x02});
+    else
+        d.insert(d.end(), {0x95, kMcReportBytes, 0x09, 0x01, 0x81, 0x02});
     d.push_back(0xC0);
     return d;
 }
@@ -83,33 +70,27 @@ std::set<int> BusNumbersNamed(const std::string& prefix) {
 
 // --- The bus behind the bridge ---
 
-BridgeBus::BridgeBus() = default;
-
-void BridgeBus::UseLargerMemory(int bytes, bool segments) {
-    segments_ = segments;
-    eeprom_.SetSize(bytes, segments ? &segment_ : nullptr);
-}
-
 iow::I2cDevice* BridgeBus::Addressed(std::uint8_t addressByte) {
     const auto now = iow::Clock::now();
-    if (eeprom_.Acknowledges(addressByte, now)) return &eeprom_;
-    if (segments_ && segment_.Acknowledges(addressByte, now)) return &segment_;
-    return nullptr;
+    return eeprom_.Acknowledges(addressByte, now) ? &eeprom_ : nullptr;
 }
 
 void BridgeBus::Stop() {
     if (current_ != nullptr) current_->Stop(iow::Clock::now());
     current_ = nullptr;
     eeprom_.BusStop();
-    segment_.BusStop();
 }
 
-bool BridgeBus::Write(std::uint8_t address, const Bytes& bytes, bool stop) {
-    const auto addressByte = static_cast<std::uint8_t>(address << 1);
+bool BridgeBus::Begin(std::uint8_t addressByte) {
     if (current_ != nullptr) current_->Stop(iow::Clock::now());  // a repeated start ends it
     current_ = Addressed(addressByte);
     if (current_ == nullptr) return Stop(), false;
     current_->Start(addressByte);
+    return true;
+}
+
+bool BridgeBus::Write(std::uint8_t address, const Bytes& bytes, bool stop) {
+    if (!Begin(static_cast<std::uint8_t>(address << 1))) return false;
     for (std::uint8_t byte : bytes)
         if (!current_->Write(byte)) return Stop(), false;
     if (stop) Stop();
@@ -117,11 +98,7 @@ bool BridgeBus::Write(std::uint8_t address, const Bytes& bytes, bool stop) {
 }
 
 std::optional<Bytes> BridgeBus::Read(std::uint8_t address, int count) {
-    const auto addressByte = static_cast<std::uint8_t>(address << 1 | 1);
-    if (current_ != nullptr) current_->Stop(iow::Clock::now());
-    current_ = Addressed(addressByte);
-    if (current_ == nullptr) return Stop(), std::nullopt;
-    current_->Start(addressByte);
+    if (!Begin(static_cast<std::uint8_t>(address << 1 | 1))) return std::nullopt;
     Bytes bytes;
     for (int k = 0; k < count; ++k) bytes.push_back(current_->Read());
     Stop();
@@ -251,16 +228,10 @@ void EmulatedBridge::Handle(const void* raw) {
 
 std::vector<std::uint8_t> EmulatedBridge::FeatureReport(std::uint8_t number) const {
     switch (number) {
-        case kCpGpioConfig: return {kCpGpioConfig, 0, 0, 0, 0};
-        case kCpGpioGet: return {kCpGpioGet, 0};
         case kCpVersion: return {kCpVersion, 0x0C, 0x02};  // part 0x0C, version 2: repeated start
         case kCpSmbusConfig:  // 100 kHz, no time-outs, no retries
             return {kCpSmbusConfig, 0x00, 0x01, 0x86, 0xA0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};
         case kCpLockByte: return {kCpLockByte, 0x00};
-        case kCpUsbConfig: return {kCpUsbConfig, 0xC4, 0x10, 0x90, 0xEA, 50, 0, 1, 0, 0};
-        case kCpManufacturer:
-        case kCpProduct:
-        case kCpSerial: return {number, 2, 0x03};
         default: return {};
     }
 }

@@ -22,10 +22,10 @@
 
 namespace quillon::testing {
 
-// The bus behind a bridge: the memory (a 24C02 unless made larger) and an E-DDC segment pointer.
+// The bus behind a bridge: the memory, a 24C02 unless made larger. (No segment pointer: the
+// bridges' drivers cannot reach one.)
 class BridgeBus {
   public:
-    BridgeBus();
     // The bytes written to `address` after a start; a stop after them, or not (a repeated start
     // follows). False when the address or a byte was not acknowledged (then a stop ends it).
     bool Write(std::uint8_t address, const std::vector<std::uint8_t>& bytes, bool stop);
@@ -34,14 +34,13 @@ class BridgeBus {
     void Stop();
 
     iow::Eeprom24C02& Eeprom() { return eeprom_; }
-    // A 24C16's 2 KiB (block select), or an E-DDC memory's.
-    void UseLargerMemory(int bytes, bool segments);
+    // A 24C16's 2 KiB (block select); 256 is a 24C02 again.
+    void UseLargerMemory(int bytes) { eeprom_.SetSize(bytes); }
 
   private:
     iow::I2cDevice* Addressed(std::uint8_t addressByte);
+    bool Begin(std::uint8_t addressByte);  // a start or repeated start: acknowledged
     iow::Eeprom24C02 eeprom_;
-    iow::SegmentPointer segment_{false};
-    bool segments_ = false;
     iow::I2cDevice* current_ = nullptr;
 };
 
