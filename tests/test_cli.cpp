@@ -109,8 +109,8 @@ class ShowAgreesWithEdidDecode : public QObject {
   private slots:
     void everyCorpusImage() {
         QStringList files;
-        for (const QString& folder : {"", "/long"}) {
-            const QDir corpus(QUILLON_SOURCE_DIR "/../shared/edid-corpus" + folder);
+        for (const char* folder : {"", "/long"}) {
+            const QDir corpus(QString(QUILLON_SOURCE_DIR "/../shared/edid-corpus") + folder);
             for (const QString& name : corpus.entryList({"*.bin"})) files << corpus.filePath(name);
         }
         QVERIFY2(files.size() > 120, "the corpus is missing");

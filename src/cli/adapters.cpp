@@ -9,6 +9,7 @@
 #include "i2cdev/i2c_dev_bus.h"
 #include "iic/iow_i2c_bus.h"
 #include "image/edid_layout.h"
+#include "transfer/memory_engine.h"
 #include "iow/adapter_choice.h"
 #include "iow/no_adapter.h"
 #include "iow/serial_number.h"
@@ -180,14 +181,18 @@ std::variant<Adapter, CommandResult> OpenChosenBus(const Request& request, const
                                 "--write-smbus-host %2.")
                             .arg(BusText(*facts))
                             .arg(facts->number));
-        const I2cTransferResult header =
-            TransferPolling(*bus, MemoryRead(memory.addressing, 0, int(kEdidHeader.size())));
-        if (!header.Done() || !std::ranges::equal(header.ReadBytes(), kEdidHeader))
+        TransferObserver quiet;
+        const MemoryOutcome header =
+            ReadMemory(*bus, int(kEdidHeader.size()), {.addressing = memory.addressing}, quiet);
+        if (!header.faults.empty() || !std::ranges::equal(header.memory, kEdidHeader))
             return Fail(kExitNoAdapter,
-                        QString("The memory at 0x50 on %1 does not read as an EDID (its first 8 "
-                                "bytes are not 00 FF FF FF FF FF FF 00): on an SMBus host "
-                                "controller that is no display's memory. Nothing written.")
-                            .arg(BusText(*facts)));
+                        QString("The memory at 0x50 on %1 %2: on an SMBus host controller that "
+                                "is no display's memory. Nothing written.")
+                            .arg(BusText(*facts),
+                                 header.faults.empty()
+                                     ? "does not read as an EDID (its first 8 bytes are not 00 "
+                                       "FF FF FF FF FF FF 00)"
+                                     : "did not answer for its first 8 bytes"));
     }
     return Adapter{0, node.mid(5), std::move(bus)};
 }

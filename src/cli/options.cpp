@@ -215,7 +215,7 @@ Parsed ParseCommandLine(const QStringList& arguments, Console& console) {
     if (entry.file == FileUse::ReadOptional && files > 1)
         return usage(name + " takes one FILE or none.");
     if (entry.file == FileUse::None && files != 0) return usage(name + " takes no FILE.");
-    if ((entry.file == FileUse::Read && !displayIsFile || entry.file == FileUse::Written) &&
+    if (((entry.file == FileUse::Read && !displayIsFile) || entry.file == FileUse::Written) &&
         files != 1)
         return usage(name + " takes one FILE.");
     request.file = positional.value(1);

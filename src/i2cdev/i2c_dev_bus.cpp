@@ -42,7 +42,15 @@ I2cDevBus::~I2cDevBus() { ::close(fd_); }
 
 bool I2cDevBus::PlainI2c() const { return (functionality_ & I2C_FUNC_I2C) != 0; }
 
-int I2cDevBus::MaxReadBytes() const { return PlainI2c() ? kMostRdwrReadBytes : kSmbusBlockBytes; }
+int I2cDevBus::MaxReadBytes() const {
+    if (PlainI2c()) return kMostRdwrReadBytes;
+    return (functionality_ & I2C_FUNC_SMBUS_READ_I2C_BLOCK) != 0 ? kSmbusBlockBytes : 1;
+}
+
+int I2cDevBus::MaxWriteBytes() const {
+    if (PlainI2c()) return limits_.maxWriteBytes - 1;  // the word address goes first
+    return (functionality_ & I2C_FUNC_SMBUS_WRITE_I2C_BLOCK) != 0 ? kSmbusBlockBytes : 1;
+}
 
 int I2cDevBus::Claim(std::uint8_t address) const {
     return ::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(address)) < 0 ? errno : 0;
@@ -127,6 +135,10 @@ void I2cDevBus::Smbus(std::span<const I2cMessage> messages, I2cTransferResult& r
             args.size = I2C_SMBUS_BYTE_DATA;
             data.byte = call->data[0];
             break;
+        case Kind::ReadByteData:
+            args.read_write = I2C_SMBUS_READ;
+            args.size = I2C_SMBUS_BYTE_DATA;
+            break;
         case Kind::ReadI2cBlock:
             args.read_write = I2C_SMBUS_READ;
             args.size = I2C_SMBUS_I2C_BLOCK_DATA;
@@ -147,6 +159,7 @@ void I2cDevBus::Smbus(std::span<const I2cMessage> messages, I2cTransferResult& r
         done.status = I2cStatus::Done;
         done.bytesDone = messages[k].read ? messages[k].length : int(messages[k].data.size());
     }
+    if (call->kind == Kind::ReadByteData) result.messages.back().read = {data.byte};
     if (call->kind == Kind::ReadI2cBlock) {
         if (data.block[0] < call->length) {  // came short
             result.messages.back().status = I2cStatus::ByteRefused;

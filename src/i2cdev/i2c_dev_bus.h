@@ -31,8 +31,10 @@ class I2cDevBus final : public I2cBus {
     // `whileWaiting` runs after the transfer: the ioctl blocks until the bus is done.
     I2cTransferResult Transfer(std::span<const I2cMessage> messages,
                                const WhileWaiting& whileWaiting = nullptr) override;
-    // 128 through I2C_RDWR; an SMBus block's 32 otherwise.
+    // 128 through I2C_RDWR; an SMBus block's 32 otherwise, or a byte where the bus has no
+    // I2C block calls (i2c-piix4).
     int MaxReadBytes() const override;
+    int MaxWriteBytes() const override;
     bool ReadsOnFromPointer() const override { return PlainI2c(); }
 
     bool PlainI2c() const;

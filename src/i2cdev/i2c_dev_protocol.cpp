@@ -50,6 +50,9 @@ std::optional<SmbusCall> SmbusCallFor(std::span<const I2cMessage> messages,
         if (first.read || first.data.size() != 1 || !then.read || then.address != first.address ||
             then.length < 1 || then.length > kSmbusBlockBytes)
             return std::nullopt;
+        if (then.length == 1 && !Has(functionality, I2C_FUNC_SMBUS_READ_I2C_BLOCK))
+            return allowed(call(Kind::ReadByteData, first.address, first.data[0], {}, 1),
+                           I2C_FUNC_SMBUS_READ_BYTE_DATA);
         return allowed(call(Kind::ReadI2cBlock, first.address, first.data[0], {}, then.length),
                        I2C_FUNC_SMBUS_READ_I2C_BLOCK);
     }

@@ -22,6 +22,7 @@ struct SmbusCall {
         ReadByte,        // the address, one byte read (i2cdetect's read probe)
         WriteByte,       // the address and `command` (sets a memory's pointer)
         WriteByteData,   // the address, `command` and one byte of `data`
+        ReadByteData,    // `command` written, then one byte read after a repeated start
         ReadI2cBlock,    // `command` written, then `length` bytes read after a repeated start
         WriteI2cBlock,   // the address, `command` and `data`
     };

@@ -83,6 +83,9 @@ class I2cBus {
     // The most bytes that one read message may ask for.
     virtual int MaxReadBytes() const = 0;
 
+    // The most data bytes that one write may carry after the memory's word address.
+    virtual int MaxWriteBytes() const { return 256; }
+
     // Whether a read alone (no word address written first) can go on from where the memory's
     // pointer stands; SMBus has no call that reads a block that way.
     virtual bool ReadsOnFromPointer() const { return true; }

@@ -142,8 +142,10 @@ MemoryOutcome ProgramMemory(I2cBus& bus, std::span<const std::optional<std::uint
     const int count = static_cast<int>(meant.size());
     Run run(bus, pace, observer, count);
     std::vector<bool> taken(count, false);
-    for (int offset = 0; offset < count; offset += pace.pageBytes) {
-        const int n = std::min(pace.pageBytes, count - offset);
+    // A page never longer than the bus writes (an SMBus without block writes: a byte).
+    const int pageBytes = std::min(pace.pageBytes, bus.MaxWriteBytes());
+    for (int offset = 0; offset < count; offset += pageBytes) {
+        const int n = std::min(pageBytes, count - offset);
         const auto page = meant.subspan(static_cast<std::size_t>(offset), n);
         const bool whole = std::ranges::all_of(page, [](const auto& v) { return v.has_value(); });
         std::vector<std::uint8_t> data;
