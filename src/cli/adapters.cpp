@@ -145,8 +145,10 @@ std::variant<Adapter, CommandResult> OpenChosenBus(const Request& request, const
                                                 "it with 'sudo modprobe i2c-dev'.")
                                             .arg(node));
         if (*error == EACCES || *error == EPERM)
-            return Fail(kExitNoAdapter, QString("This user may not open %1: join the i2c group "
-                                                "('sudo adduser $USER i2c'), then log in again.")
+            return Fail(kExitNoAdapter, QString("This user may not open %1: join the i2c group, "
+                                                "which Debian's i2c-tools package makes with its "
+                                                "udev rule ('sudo apt install i2c-tools', 'sudo "
+                                                "adduser $USER i2c'), then log in again.")
                                             .arg(node));
         return Fail(kExitNoAdapter,
                     QString("Cannot open %1: %2.").arg(node, std::strerror(*error)));

@@ -24,9 +24,8 @@ Pace PaceOf(const Request& request) {
 
 // The range of the memory read at the adapter's pace, observed by the progress and the stop.
 MemoryOutcome ReadRange(const Job& job, int count) {
-    I2cBus& bus = job.bus;
     ProgressObserver observer(job.progress, count, job.stop);
-    return ReadMemory(bus, count, PaceOf(job.request), observer);
+    return ReadMemory(job.bus, count, PaceOf(job.request), observer);
 }
 
 // The EDID as long as it says it is (byte 126, or HF-EEODB's count in block 1), never past the
@@ -36,9 +35,8 @@ MemoryOutcome ReadEdid(const Job& job) {
     const Request& request = job.request;
     if (request.byteCountGiven) return ReadRange(job, request.byteCount);
     const int most = request.memory->bytes, first = std::min(most, kEdidBytes);
-    I2cBus& bus = job.bus;
     ProgressObserver firstBlocks(job.progress, first, job.stop);
-    MemoryOutcome read = ReadMemory(bus, first, PaceOf(request), firstBlocks);
+    MemoryOutcome read = ReadMemory(job.bus, first, PaceOf(request), firstBlocks);
     if (read.interrupted || read.abandoned) return read;
     const bool baseCame = read.faults.empty() || read.faults.front().offset >= kBlockBytes;
     const int count = baseCame ? std::min(most, EdidBlockCount(read.memory) * kBlockBytes) : first;
@@ -48,7 +46,7 @@ MemoryOutcome ReadEdid(const Job& job) {
         return read;
     }
     ProgressObserver rest(job.progress, count, job.stop);
-    MemoryOutcome more = ReadMemory(bus, count, PaceOf(request), rest, first);
+    MemoryOutcome more = ReadMemory(job.bus, count, PaceOf(request), rest, first);
     std::copy(read.memory.begin(), read.memory.end(), more.memory.begin());
     more.faults.insert(more.faults.begin(), read.faults.begin(), read.faults.end());
     return more;
@@ -114,10 +112,9 @@ void Write(const Job& job, CommandResult& outcome) {
     outcome.asIs = request.asIs;
     if (request.asIs) outcome.ruleBreaks = SourceRuleBreaks(job.fileImage);
     outcome.checksumsFixed = request.fixChecksums;
-    I2cBus& bus = job.bus;
     ProgressObserver observer(job.progress, request.byteCount, job.stop);
     const MemoryOutcome written =
-        ProgramMemory(bus, AllMeant(image, request.byteCount), PaceOf(request), observer);
+        ProgramMemory(job.bus, AllMeant(image, request.byteCount), PaceOf(request), observer);
     outcome.SetBlocks(image, request.byteCount);
     outcome.status = outcome.SetFaults(written.faults);
     outcome.meant = image;
@@ -141,10 +138,9 @@ void Write(const Job& job, CommandResult& outcome) {
 }
 
 void Scan(const Job& job, CommandResult& outcome) {
-    I2cBus& bus = job.bus;
     // A Linux bus reads a byte after a read address, so it is probed as i2cdetect does.
     const BusScan scan = ScanAddresses(
-        bus, job.adapter.bus ? ScanProbes::AsI2cdetect : ScanProbes::WriteAddresses);
+        job.bus, job.adapter.bus ? ScanProbes::AsI2cdetect : ScanProbes::WriteAddresses);
     outcome.acknowledged = scan.acknowledged;
     if (!scan.adapterAnswered) {
         outcome.status = kExitNoAnswer;

@@ -115,40 +115,20 @@ void I2cDevBus::Smbus(std::span<const I2cMessage> messages, I2cTransferResult& r
         return;
     }
     using Kind = SmbusCall::Kind;
+    // Each kind's direction and the ioctl's size, in the order of SmbusCall::Kind.
+    static constexpr std::pair<std::uint8_t, std::uint32_t> kWire[] = {
+        {I2C_SMBUS_WRITE, I2C_SMBUS_QUICK},         {I2C_SMBUS_READ, I2C_SMBUS_BYTE},
+        {I2C_SMBUS_WRITE, I2C_SMBUS_BYTE},          {I2C_SMBUS_WRITE, I2C_SMBUS_BYTE_DATA},
+        {I2C_SMBUS_READ, I2C_SMBUS_BYTE_DATA},      {I2C_SMBUS_READ, I2C_SMBUS_I2C_BLOCK_DATA},
+        {I2C_SMBUS_WRITE, I2C_SMBUS_I2C_BLOCK_DATA}};
+    const auto [direction, size] = kWire[static_cast<int>(call->kind)];
     i2c_smbus_data data{};
-    i2c_smbus_ioctl_data args{};
-    args.read_write = I2C_SMBUS_WRITE;
-    args.command = call->command;
-    args.data = &data;
-    switch (call->kind) {
-        case Kind::Quick:
-            args.size = I2C_SMBUS_QUICK;
-            break;
-        case Kind::ReadByte:
-            args.read_write = I2C_SMBUS_READ;
-            args.size = I2C_SMBUS_BYTE;
-            break;
-        case Kind::WriteByte:
-            args.size = I2C_SMBUS_BYTE;
-            break;
-        case Kind::WriteByteData:
-            args.size = I2C_SMBUS_BYTE_DATA;
-            data.byte = call->data[0];
-            break;
-        case Kind::ReadByteData:
-            args.read_write = I2C_SMBUS_READ;
-            args.size = I2C_SMBUS_BYTE_DATA;
-            break;
-        case Kind::ReadI2cBlock:
-            args.read_write = I2C_SMBUS_READ;
-            args.size = I2C_SMBUS_I2C_BLOCK_DATA;
-            data.block[0] = static_cast<__u8>(call->length);
-            break;
-        case Kind::WriteI2cBlock:
-            args.size = I2C_SMBUS_I2C_BLOCK_DATA;
-            data.block[0] = static_cast<__u8>(call->data.size());
-            std::ranges::copy(call->data, data.block + 1);
-            break;
+    i2c_smbus_ioctl_data args{direction, call->command, size, &data};
+    if (call->kind == Kind::WriteByteData) data.byte = call->data[0];
+    if (call->kind == Kind::ReadI2cBlock) data.block[0] = static_cast<__u8>(call->length);
+    if (call->kind == Kind::WriteI2cBlock) {
+        data.block[0] = static_cast<__u8>(call->data.size());
+        std::ranges::copy(call->data, data.block + 1);
     }
     if (::ioctl(fd_, I2C_SMBUS, &args) < 0) {
         first.status = StatusOfError(errno);

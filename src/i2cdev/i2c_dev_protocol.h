@@ -17,7 +17,7 @@ namespace quillon::i2cdev {
 
 // One SMBus call (the kernel's I2C_SMBUS ioctl) to a 7-bit address.
 struct SmbusCall {
-    enum class Kind {
+    enum class Kind {  // in this order: i2c_dev_bus.cpp's table of the ioctl's sizes
         Quick,           // the address alone, as a write (i2cdetect's write probe)
         ReadByte,        // the address, one byte read (i2cdetect's read probe)
         WriteByte,       // the address and `command` (sets a memory's pointer)

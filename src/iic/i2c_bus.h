@@ -15,6 +15,8 @@ namespace quillon {
 
 // The EDID memory's 7-bit address (address bytes 0xA0 to write, 0xA1 to read).
 inline constexpr std::uint8_t kEepromAddress = 0x50;
+// The bytes that one address pair, or one segment, reaches.
+inline constexpr int kBytesPerAddress = 256;
 
 // Runs once per transaction, right after its first request went out and before its answer is
 // read, so that the caller can let the window repaint while the adapter works. Returning false
@@ -84,7 +86,7 @@ class I2cBus {
     virtual int MaxReadBytes() const = 0;
 
     // The most data bytes that one write may carry after the memory's word address.
-    virtual int MaxWriteBytes() const { return 256; }
+    virtual int MaxWriteBytes() const { return kBytesPerAddress; }
 
     // Whether a read alone (no word address written first) can go on from where the memory's
     // pointer stands; SMBus has no call that reads a block that way.
@@ -114,8 +116,6 @@ enum class Addressing {
     Segment,      // VESA E-DDC: the segment written to 0x60, then with no stop between the
                   // memory at 0xA0 as usual; the segment pointer falls back to 0 at each stop
 };
-// The bytes that one address pair, or one segment, reaches.
-inline constexpr int kBytesPerAddress = 256;
 // The E-DDC segment pointer's 7-bit address (address byte 0x60).
 inline constexpr std::uint8_t kSegmentPointerAddress = 0x30;
 
