@@ -12,7 +12,6 @@
 // a pulled cable does, since the kernel finishes the removal only once the bus is closed.
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -81,7 +80,6 @@ class EmulatedBridge {
     std::thread loop_, unplugging_;
     std::atomic<bool> running_{false};
     std::atomic<int> unplugAfter_{0};
-    std::mutex writing_;
     // A transfer's outcome, as the bridge keeps it until the host asks.
     bool nacked_ = false;
     std::vector<std::uint8_t> readData_;

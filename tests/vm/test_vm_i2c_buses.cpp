@@ -43,10 +43,6 @@ class LinuxBuses : public QObject {
     QTemporaryDir dir_;
 
     static QByteArray Corpus(const QString& name) { return ReadAll("/corpus/" + name); }
-    QString File(const QString& name, const QByteArray& bytes) {
-        Put(dir_.filePath(name), bytes);
-        return dir_.filePath(name);
-    }
     static QByteArray Memory(EmulatedBridge& bridge, int count) {
         return Bytes(bridge.Bus().Eeprom().Bytes(count), count);
     }
@@ -93,14 +89,14 @@ class LinuxBuses : public QObject {
         EmulatedBridge& b = *bridges_[bridge];
         auto& eeprom = b.Bus().Eeprom();
         if (memory == "24c16") b.Bus().UseLargerMemory(2048), eeprom.SetPageBytes(16);
-        const QByteArray image =
-            Corpus(memory == "24c16" ? "long/dell-up2715k-dp1-tile1.bin" : "acer-x34.bin");
+        const QString file = QString("/corpus/") +
+                             (memory == "24c16" ? "long/dell-up2715k-dp1-tile1.bin" : "acer-x34.bin");
+        const QByteArray image = ReadAll(file);
         if (fault == int(Fault::NoMemory)) eeprom.Refuse(0xA0), eeprom.Refuse(0xA1);
         if (fault == int(Fault::WriteProtected)) eeprom.SetWriteProtected(true);
         if (fault == int(Fault::OneBlock)) eeprom.SetHoldsOneBlock(true);
         if (fault == int(Fault::UnpluggedMidway)) b.UnplugAfterTransfers(10);
         const QString bus = QString::number(b.BusNumber());
-        const QString file = File("image.bin", image);
         const auto written = Cli({"write", "--yes", "--bus", bus, "--memory", memory, file});
         if (fault == int(Fault::UnpluggedMidway)) b.Unplug();  // once the program let go of it
         QVERIFY2(written.status == status, written.err);
@@ -122,10 +118,11 @@ class LinuxBuses : public QObject {
     // what they wrote is what at24, the kernel's own EEPROM driver, then reads there.
     void smbusOnly() {
         const QString bus = QString::number(BusNamed("SMBus stub driver"));
-        const QByteArray image = Corpus("acer-x34.bin");
-        const auto written = Cli({"write", "--yes", "--bus", bus, File("image.bin", image)});
+        const QString file = "/corpus/acer-x34.bin";
+        const QByteArray image = ReadAll(file);
+        const auto written = Cli({"write", "--yes", "--bus", bus, file});
         QVERIFY2(written.status == 0, written.err);
-        const auto verified = Cli({"verify", "--bus", bus, File("image.bin", image)});
+        const auto verified = Cli({"verify", "--bus", bus, file});
         QVERIFY2(verified.status == 0, verified.err);
         const auto read = Cli({"read", "--bus", bus, dir_.filePath("r.bin")});
         QVERIFY2(read.status == 0 && ReadAll(dir_.filePath("r.bin")) == image, read.err);
@@ -201,13 +198,9 @@ class LinuxBuses : public QObject {
     }
 
     void listed() {
-        const auto run = Cli({"list", "--json"});
-        QVERIFY2(run.status == 0, run.err);
-        QStringList drivers;
-        for (const auto& bus : QJsonDocument::fromJson(run.out)["buses"].toArray())
-            drivers << bus.toObject()["driver"].toString();
-        for (const char* driver : {"cp2112", "mcp2221", "piix4_smbus"})
-            QVERIFY2(drivers.contains(QString(driver)), run.out);
+        const auto run = Cli({"list"});
+        for (const char* driver : {"' cp2112", "' mcp2221", "' piix4_smbus"})
+            QVERIFY2(run.status == 0 && run.out.contains(driver), run.out);
     }
 };
 
